@@ -1,0 +1,12 @@
+// Writing the reduced PDF: every kept page wraps the old page's content as a form XObject,
+// and the objects its resources reach are copied under new numbers.
+#pragma once
+
+#include <cstdint>
+
+#include "pdfcore/document.h"
+
+// Writes output_path without the pages listed in blank_idx (0-based, ascending). 1 when the
+// file was written (error text ""), 0 with the error text set; output_path is then untouched.
+int lsf_emit_blank_removal(const pdf_doc &doc, const int32_t *blank_idx, int32_t n_blank,
+                           int32_t n_kept, const char *output_path);

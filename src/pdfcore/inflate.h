@@ -1,0 +1,20 @@
+// Decoder of zlib-wrapped Deflate streams (RFC 1950 around RFC 1951) into a caller-supplied
+// buffer. It allocates nothing and keeps no state between calls apart from its fixed tables.
+//
+// inflate_decompress(src, src_len, dst, dst_cap, out_len):
+//   *out_len is set to 0 on entry.
+//   0  : the first *out_len bytes of dst are the decoded data, complete or cut short where the
+//        data turned invalid (a damaged stream still yields what came before the damage).
+//   -1 : no data (*out_len stays 0): src_len below 2, dst_cap above 2^30, a header with a
+//        method other than 8 or with a preset dictionary, input that ends before the last
+//        block does, or output that would pass dst_cap. dst may hold bytes written before.
+//   The Adler-32 trailer and any bytes after the last block are ignored; so are the header's
+//   check bits and window size. dst is never written at or past dst_cap.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint64_t k_inflate_max_out = 1073741824;  // 2^30
+
+int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
+                       uint64_t *out_len);
