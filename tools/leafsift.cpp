@@ -8,7 +8,13 @@
 
 #include <unistd.h>
 
+#include "engine/classify.h"
+#include "engine/results.h"
+#include "image_out.h"
 #include "leafsift.h"
+#include "pdfcore/document.h"
+#include "pdfcore/error.h"
+#include "render/render.h"
 
 namespace {
 
@@ -17,6 +23,8 @@ const char *k_version = "leafsift 0.1.0";
 const char *k_usage =
     "usage: leafsift detect [-t N] [--json] FILE...\n"
     "       leafsift remove [-t N] IN OUT\n"
+    "       leafsift pages [-t N] [--json] FILE\n"
+    "       leafsift render [--dpi N] FILE PAGE OUT\n"
     "       leafsift --help | --version\n"
     "\n"
     "detect  lists the blank pages of each FILE (1-based), one line per file:\n"
@@ -24,6 +32,11 @@ const char *k_usage =
     "        object per line, {\"file\":...,\"blank\":[...]} or {\"file\":...,\"error\":...}.\n"
     "remove  writes OUT as a copy of IN without its blank pages and prints\n"
     "        {\"before\":N,\"after\":M,\"removed\":[...]}.\n"
+    "pages   one row per page of FILE: its number, whether the text test found\n"
+    "        text, the light share in percent (- when the page was not rendered)\n"
+    "        and the verdict; this is how to choose a threshold.\n"
+    "render  writes the page's raster as the detector sees it (default 48 dpi) as\n"
+    "        PNG, or as binary PPM when OUT ends in .ppm.\n"
     "\n"
     "-t N    threshold, 1..100 (default 99): a page is blank when at least N percent\n"
     "        of its pixels are light, a pixel being light when its darkest channel is\n"
@@ -146,6 +159,69 @@ int cmd_remove(int argc, char **argv) {
   return 0;
 }
 
+int cmd_pages(int argc, char **argv) {
+  options o;
+  const char *why = nullptr;
+  if (!parse_options(argc, argv, true, &o, &why)) return usage_error(why);
+  if (o.files.size() != 1) return usage_error("pages needs one FILE");
+  pdf_doc doc;
+  if (!pdfcore_load(o.files[0], doc)) {
+    std::fprintf(stderr, "leafsift: %s\n", g_err[0] ? g_err : "cannot open file");
+    return 1;
+  }
+  int t = clamp_threshold(o.threshold);
+  if (!o.json) std::printf("page\ttext\tlight\tverdict\n");
+  for (int32_t i = 0; i < doc.pages.count(); ++i) {
+    page_verdict v = classify_page(doc, i, t);
+    char light[32] = "-";
+    if (v.rendered) std::snprintf(light, sizeof light, "%.2f", v.light);
+    if (o.json) {
+      std::printf("{\"page\":%d,\"text\":%s,\"light\":%s,\"blank\":%s%s}\n", i + 1,
+                  v.text ? "true" : "false", v.rendered ? light : "null",
+                  v.blank ? "true" : "false", v.unread ? ",\"unread\":true" : "");
+    } else {
+      const char *verdict = v.blank ? "blank" : v.unread ? "kept (unreadable)" : "kept";
+      std::printf("%d\t%s\t%s\t%s\n", i + 1, v.text ? "yes" : "no", light, verdict);
+    }
+  }
+  return 0;
+}
+
+int cmd_render(int argc, char **argv) {
+  int dpi = 48;
+  std::vector<const char *> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--dpi") == 0) {
+      if (i + 1 >= argc || !parse_threshold(argv[i + 1], &dpi) || dpi < 1 || dpi > 2400)
+        return usage_error("--dpi needs an integer from 1 to 2400");
+      ++i;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  if (args.size() != 3) return usage_error("render needs FILE PAGE OUT");
+  int page = 0;
+  if (!parse_threshold(args[1], &page) || page < 1) return usage_error("PAGE is 1-based");
+  pdf_doc doc;
+  if (!pdfcore_load(args[0], doc)) {
+    std::fprintf(stderr, "leafsift: %s\n", g_err[0] ? g_err : "cannot open file");
+    return 1;
+  }
+  int w = 0, h = 0;
+  c_ptr<uint8_t> rgba = lsf_render_page(doc, page - 1, dpi, &w, &h);
+  if (!rgba) {
+    std::fprintf(stderr, "leafsift: %s\n", g_err);
+    return 1;
+  }
+  std::string out = args[2];
+  bool ppm = out.size() >= 4 && out.compare(out.size() - 4, 4, ".ppm") == 0;
+  if (!(ppm ? write_ppm(out, rgba.get(), w, h) : write_png(out, rgba.get(), w, h))) {
+    std::fprintf(stderr, "leafsift: cannot write %s\n", out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -165,6 +241,10 @@ int main(int argc, char **argv) {
     status = cmd_detect(argc - 2, argv + 2);
   else if (std::strcmp(cmd, "remove") == 0)
     status = cmd_remove(argc - 2, argv + 2);
+  else if (std::strcmp(cmd, "pages") == 0)
+    status = cmd_pages(argc - 2, argv + 2);
+  else if (std::strcmp(cmd, "render") == 0)
+    status = cmd_render(argc - 2, argv + 2);
   else
     status = usage_error("unknown command");
   leafsift_cleanup();

@@ -1,11 +1,32 @@
-// The per-page blank decision: a page that shows text is never blank; any other page is
-// rendered at 48 dpi and is blank when enough of its pixels are light.
+// The per-page blank decision: a page that shows text is never blank, nor one whose content
+// could not be read; any other page is rendered at 48 dpi and is blank when enough of its
+// pixels are light.
 #pragma once
 
 #include <cstdint>
 
 #include "pdfcore/document.h"
 #include "pdfcore/mem.h"
+
+inline constexpr int k_classify_dpi = 48;
+
+// What the decision of one page rests on.
+struct page_verdict {
+  bool text = false;      // the text test found a text-showing operator in the gathered bytes
+  bool rendered = false;  // the page was rendered and its pixels counted
+  double light = 0.0;     // share of light pixels in percent, when rendered
+  bool unread = false;    // kept because something on it could not be read or decoded
+  bool marked = false;    // kept for text the interpreter showed, a shading or an annotation
+  bool blank = false;
+};
+
+// True when the gathered content shows a text operator (Tj, TJ, ', ") after a delimiter.
+bool content_shows_text(const uint8_t *content, int32_t n);
+// Share of light pixels of an RGBA raster, in percent: a pixel is light when its darkest
+// channel is at least 255 - t.
+double light_share(const uint8_t *rgba, int64_t count, int t);
+
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t);
 
 // One verdict byte per page, in page order: 1 blank, 0 not blank. Null when memory runs out.
 // t is the clamped threshold, 1..100.

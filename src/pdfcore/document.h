@@ -27,7 +27,7 @@ struct pdf_doc {
   int32_t len = 0;
   xref_info xref;
   objvec objs;
-  arena arena;
+  ::arena arena;
   pagevec pages;
   int32_t root = -1;
   int32_t max_num = 0;
@@ -47,3 +47,7 @@ int parse_box_array(const uint8_t *data, int32_t len, int32_t pos, double *x0, d
 int obj_box(const uint8_t *data, int32_t len, const pdf_obj &obj, double *x0, double *y0,
             double *x1, double *y1);
 int32_t obj_rotate_own(const uint8_t *data, int32_t len, const pdf_obj &obj);
+// The bytes of an object's value, whatever its kind: its own bytes for a packed object, else
+// the file bytes from after "obj" up to endobj (or the end of the file). False when none.
+bool obj_value_text(const uint8_t *data, int32_t len, const pdf_obj &obj, const uint8_t **text,
+                    int32_t *text_len);

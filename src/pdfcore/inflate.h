@@ -9,7 +9,8 @@
 //        method other than 8 or with a preset dictionary, input that ends before the last
 //        block does, or output that would pass dst_cap. dst may hold bytes written before.
 //   The Adler-32 trailer and any bytes after the last block are ignored; so are the header's
-//   check bits and window size. dst is never written at or past dst_cap.
+//   check bits and window size. dst is never written at or past dst_cap, but bytes past
+//   *out_len may be overwritten (copies run ahead in 16-byte pieces where there is room).
 #pragma once
 
 #include <cstdint>

@@ -53,3 +53,16 @@ const pdf_obj *obj_find(const objvec &objs, int32_t num);
 // Returns false when the object has none.
 bool obj_dict_text(const uint8_t *data, int32_t len, const pdf_obj &obj, const uint8_t **text,
                    int32_t *text_len);
+
+// find_name over many ranges that share their end (several heads whose dictionaries close at
+// one stream keyword): a start between the previous start and the previous hit gets that hit.
+struct name_search {
+  const char *name;
+  int32_t end = -1, from = -1, hit = -1;
+  bool valid = false;
+  int32_t find(const uint8_t *data, int32_t len, int32_t start, int32_t stop);
+};
+// A container of packed objects: a directly stored stream whose dictionary range holds
+// /ObjStm. `cache`, when given, must be a name_search for "ObjStm".
+bool obj_is_objstm(const uint8_t *data, int32_t len, const pdf_obj &obj,
+                   name_search *cache = nullptr);

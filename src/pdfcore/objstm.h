@@ -8,8 +8,13 @@
 #include "pdfcore/mem.h"
 #include "pdfcore/objects.h"
 
+// What the unpacked object streams of one document, with the table entries they bring, may
+// hold in all: a file of a few megabytes must not unpack into all of memory.
+inline constexpr uint64_t k_objstm_budget = 1073741824;  // 1 GiB
+
 struct arena {
   std::vector<c_ptr<uint8_t>> blocks;
+  uint64_t held = 0;  // bytes charged against k_objstm_budget
   int32_t count() const { return static_cast<int32_t>(blocks.size()); }
 };
 

@@ -40,7 +40,7 @@ TEST(PageList, LongListsAreWhole) {
   ASSERT_TRUE(build_removed_json(v.data(), 20000, out));
   EXPECT_GT(out.size(), 16384u);
   EXPECT_EQ(out.substr(0, 7), "[1,2,3,");
-  EXPECT_EQ(out.substr(out.size() - 12), ",19999,20000]");
+  EXPECT_EQ(out.substr(out.size() - 13), ",19999,20000]");
   size_t commas = 0;
   for (char c : out) commas += c == ',';
   EXPECT_EQ(commas, 19999u);

@@ -1,0 +1,116 @@
+// The command-line tool from outside: output lines, JSON, exit statuses, usage errors, and the
+// raster files it writes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/pdf_builder.h"
+#include "support/test_paths.h"
+
+namespace {
+
+std::string run(const std::string &args, int *status, bool with_stderr = false) {
+  std::string out;
+  *status = run_command("'" + tool_path() + "' " + args + (with_stderr ? " 2>&1" : " 2>/dev/null"),
+                        &out);
+  return out;
+}
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = scratch_dir();
+    text_pdf = dir + "/text.pdf";
+    blank_pdf = dir + "/blank.pdf";
+    ASSERT_TRUE(write_file(text_pdf, simple_pdf({"BT /F1 12 Tf (Hi) Tj ET", ""})));
+    ASSERT_TRUE(write_file(blank_pdf, simple_pdf({"", "1 1 1 rg 0 0 612 792 re f"})));
+  }
+  std::string dir, text_pdf, blank_pdf;
+};
+
+TEST_F(Tool, DetectManyFilesGoesOnAfterAFailure) {
+  int st = 0;
+  std::string missing = dir + "/missing.pdf";
+  std::string out = run("detect " + text_pdf + " " + missing + " " + blank_pdf, &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(out, text_pdf + "\t[2]\n" + blank_pdf + "\t[1,2]\n");
+}
+
+TEST_F(Tool, DetectJson) {
+  int st = 0;
+  std::string missing = dir + "/missing.pdf";
+  std::string out = run("detect --json -t 99 " + text_pdf + " " + missing, &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(out, "{\"file\":\"" + text_pdf + "\",\"blank\":[2]}\n{\"file\":\"" + missing +
+                     "\",\"error\":\"cannot open " + missing + "\"}\n");
+  out = run("detect --json " + blank_pdf, &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out, "{\"file\":\"" + blank_pdf + "\",\"blank\":[1,2]}\n");
+}
+
+TEST_F(Tool, UsageErrorsExitWithTwo) {
+  const char *cases[] = {"", "detect", "detect -t", "detect -t abc x.pdf", "frobnicate",
+                         "remove only-one.pdf", "detect --bogus x.pdf", "render x.pdf"};
+  for (const char *c : cases) {
+    int st = 0;
+    run(c, &st);
+    EXPECT_EQ(st, 2) << c;
+  }
+  int st = 0;
+  std::string err = run("remove " + text_pdf + " -", &st, true);
+  EXPECT_EQ(st, 2);
+  EXPECT_NE(err.find("standard output"), std::string::npos) << err;
+}
+
+TEST_F(Tool, HelpAndVersion) {
+  int st = 0;
+  EXPECT_NE(run("--help", &st).find("usage: leafsift detect"), std::string::npos);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(run("--version", &st).rfind("leafsift ", 0), 0u);
+  EXPECT_EQ(st, 0);
+}
+
+TEST_F(Tool, PagesAgreesWithDetect) {
+  int st = 0;
+  std::string out = run("pages --json " + text_pdf, &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out,
+            "{\"page\":1,\"text\":true,\"light\":null,\"blank\":false}\n"
+            "{\"page\":2,\"text\":false,\"light\":100.00,\"blank\":true}\n");
+  out = run("pages " + text_pdf, &st);
+  EXPECT_EQ(out, "page\ttext\tlight\tverdict\n1\tyes\t-\tkept\n2\tno\t100.00\tblank\n");
+}
+
+TEST_F(Tool, RenderWritesPngAndPpm) {
+  int st = 0;
+  std::string ppm = dir + "/p.ppm", png = dir + "/p.png";
+  run("render " + blank_pdf + " 1 " + ppm, &st);
+  ASSERT_EQ(st, 0);
+  std::string bytes = read_file(ppm);
+  ASSERT_EQ(bytes.rfind("P6\n408 528\n255\n", 0), 0u);
+  EXPECT_EQ(bytes.size(), std::string("P6\n408 528\n255\n").size() + 408u * 528u * 3u);
+  EXPECT_EQ(bytes.find_first_not_of('\xff', 15), std::string::npos);
+
+  run("render --dpi 72 " + blank_pdf + " 2 " + png, &st);
+  ASSERT_EQ(st, 0);
+  bytes = read_file(png);
+  ASSERT_GT(bytes.size(), 33u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  // IHDR: 612 x 792 at 72 dpi.
+  EXPECT_EQ(bytes.substr(16, 8), std::string("\x00\x00\x02\x64\x00\x00\x03\x18", 8));
+  if (run_command("command -v python3 >/dev/null") == 0) {
+    // The image data must inflate, by an independent reader, to every row of the raster.
+    std::string check;
+    int rc = run_command("python3 -c \"import zlib,struct,sys;d=open('" + png +
+                             "','rb').read();i=d.index(b'IDAT');n=struct.unpack('>I',d[i-4:i])[0];"
+                             "r=zlib.decompress(d[i+4:i+4+n]);print(len(r))\"",
+                         &check);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(check, std::to_string(792 * (1 + 612 * 3)) + "\n");
+  }
+
+  run("render " + blank_pdf + " 3 " + ppm, &st);
+  EXPECT_EQ(st, 1);
+}
+
+}  // namespace
