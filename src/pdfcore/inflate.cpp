@@ -91,6 +91,7 @@ struct inflate_state {
   const uint8_t *in_end;
   uint64_t bitbuf;
   unsigned bitcnt;
+  bool out_full;  // the call failed because the output buffer was too small
 };
 
 // The fixed codes of RFC 1951 section 3.2.6, built by the first fixed block of the process and
@@ -348,7 +349,7 @@ int codes(inflate_state &s, const huff_code &lcode, const huff_code &dcode) {
     int r = decode(s, lcode, e);
     if (r != k_ok) return r;
     if (e.kind == k_literal) {
-      if (s.out == s.out_end) return k_fail;
+      if (s.out == s.out_end) return s.out_full = true, k_fail;
       *s.out++ = static_cast<uint8_t>(e.value);
       continue;
     }
@@ -365,7 +366,7 @@ int codes(inflate_state &s, const huff_code &lcode, const huff_code &dcode) {
     if (dist_extra < 0) return k_fail;
     const size_t dist = d.value + static_cast<size_t>(dist_extra);
     if (dist > static_cast<size_t>(s.out - s.out_begin)) return k_data_error;
-    if (len > static_cast<size_t>(s.out_end - s.out)) return k_fail;
+    if (len > static_cast<size_t>(s.out_end - s.out)) return s.out_full = true, k_fail;
     const uint8_t *from = s.out - dist;
     for (size_t i = 0; i < len; ++i) *s.out++ = *from++;
   }
@@ -382,7 +383,7 @@ int stored(inflate_state &s) {
   s.in += 4;
   if (len != (~nlen & 0xffffu)) return k_data_error;
   if (static_cast<size_t>(s.in_end - s.in) < len) return k_fail;
-  if (static_cast<size_t>(s.out_end - s.out) < len) return k_fail;
+  if (static_cast<size_t>(s.out_end - s.out) < len) return s.out_full = true, k_fail;
   if (len != 0) std::memcpy(s.out, s.in, len);
   s.out += len;
   s.in += len;
@@ -489,8 +490,9 @@ int dynamic(inflate_state &s) {
 
 }  // namespace
 
-int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
-                       uint64_t *out_len) {
+int inflate_decompress_ex(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
+                          uint64_t *out_len, int *complete) {
+  if (complete) *complete = 0;
   if (out_len == nullptr) return -1;
   *out_len = 0;
   if (src == nullptr || src_len < 2 || dst_cap > k_inflate_max_out) return -1;
@@ -507,6 +509,7 @@ int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint6
   s.in_end = src + src_len;
   s.bitbuf = 0;
   s.bitcnt = 0;
+  s.out_full = false;
 
   int r = k_ok;
   int last = 0;
@@ -520,11 +523,20 @@ int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint6
       case 2: r = dynamic(s); break;
       default: r = k_data_error; break;
     }
-    if (r == k_fail) return -1;
+    if (r == k_fail) {
+      if (s.out_full && complete) *complete = k_inflate_output_full;
+      return -1;
+    }
   } while (r == k_ok && !last);
 
   // The Adler-32 value after the last block is not checked: damaged data already yield what
   // came before the damage, and a wrong checksum over intact data changes nothing.
   *out_len = static_cast<uint64_t>(s.out - s.out_begin);
+  if (complete) *complete = r == k_ok;
   return 0;
+}
+
+int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
+                       uint64_t *out_len) {
+  return inflate_decompress_ex(src, src_len, dst, dst_cap, out_len, nullptr);
 }

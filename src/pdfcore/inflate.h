@@ -19,3 +19,9 @@ inline constexpr uint64_t k_inflate_max_out = 1073741824;  // 2^30
 
 int inflate_decompress(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
                        uint64_t *out_len);
+// The same, and *complete (when given) tells how decoding ended: 1 at the end of the last block,
+// 0 when damage cut it short (an intact empty stream is 1, data that yield nothing are 0), and
+// k_inflate_output_full on a -1 that a larger buffer would avoid.
+inline constexpr int k_inflate_output_full = 2;
+int inflate_decompress_ex(const uint8_t *src, uint64_t src_len, uint8_t *dst, uint64_t dst_cap,
+                          uint64_t *out_len, int *complete);

@@ -121,14 +121,8 @@ c_ptr<uint8_t> ascii85_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
   return out;
 }
 
-// The header bytes the inflater refuses outright; such data fail at any output capacity.
-bool zlib_header_usable(const uint8_t *src, int32_t n) {
-  return n >= 2 && (src[0] & 0x0F) == 8 && (src[1] & 0x20) == 0;
-}
-
-// Most streams fit in 20 bytes per compressed byte plus 4 KiB. The inflater cannot say whether
-// it failed for want of room, so a failure is retried with four times the room, up to the
-// 1 GiB that no decoded stream may pass.
+// Most streams fit in 20 bytes per compressed byte plus 4 KiB. A stream that fills its buffer
+// is retried with four times the room, up to the 1 GiB that no decoded stream may pass.
 c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
   uint64_t cap = 20 * static_cast<uint64_t>(n) + 4096;
   if (cap > k_inflate_max_out) cap = k_inflate_max_out;
@@ -136,9 +130,15 @@ c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
     c_ptr<uint8_t> out(static_cast<uint8_t *>(std::malloc(cap)));
     if (!out) return nullptr;
     uint64_t got = 0;
-    if (inflate_decompress(src, static_cast<uint64_t>(n), out.get(), cap, &got) == 0) {
-      // Compressed data that stand for nothing are damaged data, not an empty stream.
-      if (got == 0) return nullptr;
+    int how = 0;
+    if (inflate_decompress_ex(src, static_cast<uint64_t>(n), out.get(), cap, &got, &how) == 0) {
+      // Compressed data that stand for nothing are damaged data; an intact empty stream is
+      // an empty content.
+      if (got == 0 && !how) return nullptr;
+      if (got == 0) {
+        *out_len = 0;
+        return out;
+      }
       if (got < cap) {
         void *shrunk = std::realloc(out.get(), got);
         if (shrunk) {
@@ -149,7 +149,8 @@ c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
       *out_len = static_cast<int32_t>(got);
       return out;
     }
-    if (!zlib_header_usable(src, n) || cap >= k_inflate_max_out) return nullptr;
+    // Only a full buffer is worth a larger one; truncated or refused data fail at any size.
+    if (how != k_inflate_output_full || cap >= k_inflate_max_out) return nullptr;
     cap = cap > k_inflate_max_out / 4 ? k_inflate_max_out : cap * 4;
   }
 }

@@ -1056,3 +1056,29 @@ TEST(InflateReference, EveryCutAndEveryCapacityOfSmallStreams) {
 }
 
 }  // namespace
+
+TEST(InflateCompletion, TellsAnIntactEmptyStreamFromDamage) {
+  uint8_t out[64];
+  uint64_t n = 99;
+  int complete = -1;
+  // zlib's stream for no data at all: one empty final fixed block and the Adler-32.
+  const uint8_t empty[] = {0x78, 0x9c, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(inflate_decompress_ex(empty, sizeof empty, out, sizeof out, &n, &complete), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(complete, 1);
+  // Block type 3 at once: decoding stops with nothing, and the stream was not intact.
+  const uint8_t damaged[] = {0x78, 0x9c, 0x07, 0x00};
+  EXPECT_EQ(inflate_decompress_ex(damaged, sizeof damaged, out, sizeof out, &n, &complete), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(complete, 0);
+  // Too little room is told apart from input that ends early.
+  std::string data(1000, 'a');
+  uLongf zn = compressBound(data.size());
+  bytes z(zn);
+  ASSERT_EQ(compress(z.data(), &zn, reinterpret_cast<const Bytef *>(data.data()), data.size()), Z_OK);
+  EXPECT_EQ(inflate_decompress_ex(z.data(), zn, out, sizeof out, &n, &complete), -1);
+  EXPECT_EQ(complete, k_inflate_output_full);
+  bytes room(2000);
+  EXPECT_EQ(inflate_decompress_ex(z.data(), zn / 2, room.data(), room.size(), &n, &complete), -1);
+  EXPECT_EQ(complete, 0);
+}

@@ -169,7 +169,7 @@ TEST(Flate, DataThatYieldNothingFail) {
     const char *name;
     std::string data;
   } cases[] = {
-      {"empty compressed data", zlib_compress("")},
+      {"damaged at the first block", std::string("\x78\x9c\x07\x00", 4)},
       {"not zlib at all", "0 0 m 10 10 l S"},
       {"preset dictionary flag", std::string("\x78\xBB", 2) + z.substr(2)},
       {"cut short before the last block", z.substr(0, z.size() / 2)},
@@ -180,6 +180,14 @@ TEST(Flate, DataThatYieldNothingFail) {
     EXPECT_EQ(r.status, DECODE_FAILED) << c.name;
     EXPECT_EQ(r.len, -7) << c.name;
   }
+}
+
+TEST(Flate, AnIntactEmptyStreamIsEmptyContent) {
+  // Producers compress empty page contents too; such a page is readable and empty.
+  result r = decode_stream("/Filter /FlateDecode", zlib_compress(""));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.status, DECODE_OK);
+  EXPECT_EQ(r.len, 0);
 }
 
 TEST(Filters, ObjectsWithoutStreamDataGiveNull) {
