@@ -30,7 +30,8 @@ const uint8_t *inflate_into(const uint8_t *src, uint64_t src_len, buf &out, uint
   buf_reserve(out, cap);
   if (!buf_ok(out)) return nullptr;
   uint64_t got = 0;
-  if (inflate_decompress(src, src_len, out.data + out.len, cap, &got) == 0) {
+  int how = 0;
+  if (inflate_decompress_ex(src, src_len, out.data + out.len, cap, &got, &how) == 0) {
     const uint8_t *at = out.data + out.len;
     out.len += got;
     out.data[out.len] = 0;
@@ -38,11 +39,12 @@ const uint8_t *inflate_into(const uint8_t *src, uint64_t src_len, buf &out, uint
     return at;
   }
   out.data[out.len] = 0;
-  while (cap < most) {
+  // Only a full buffer is worth a larger one; truncated or refused data fail at any size.
+  while (how == k_inflate_output_full && cap < most) {
     cap = std::min(cap * k_growth, most);
     c_ptr<uint8_t> block(static_cast<uint8_t *>(std::malloc(cap)));
     if (!block) return nullptr;
-    if (inflate_decompress(src, src_len, block.get(), cap, &got) != 0) continue;
+    if (inflate_decompress_ex(src, src_len, block.get(), cap, &got, &how) != 0) continue;
     const uint64_t at = out.len;
     buf_bytes(out, block.get(), got);
     if (!buf_ok(out)) return nullptr;
