@@ -140,8 +140,9 @@ void walk(const uint8_t *t, int32_t n, OnRef on_ref, buf *out, int64_t stream_le
         if (depth == 1 && !length_done) {
           if (out) {
             flush(i);
-            buf_str(*out, " /Length ");
+            buf_str(*out, i > 0 && is_pdf_ws(t[i - 1]) ? "/Length " : " /Length ");
             put_length(i, i);
+            buf_str(*out, " ");
           }
           length_done = true;
         }

@@ -228,7 +228,7 @@ std::string optional_content_of(const pdf_doc &doc) {
                               : "";
 }
 
-// Only the output file is reported; the pieces of a failed build are released by their owners.
+// The message of a failed call; whatever was built so far is released by its owner on return.
 int fail(const char *message) {
   pdfcore_set_error("%s", message);
   return 0;
@@ -316,7 +316,7 @@ int emit(const pdf_doc &doc, const int32_t *blank_idx, int32_t n_blank, int32_t 
       content.data[0] = 0;
     }
     int unreadable = 0;
-    if (!page_content_decoded(doc, *page, content, &unreadable) || !buf_ok(content))
+    if (!page_content_decoded(doc, *page, content, &unreadable) || content.failed)
       return fail("out of memory");
     if (unreadable) {
       pdfcore_set_error("cannot decode the content of page %ld", static_cast<long>(p) + 1);

@@ -167,17 +167,18 @@ struct page_box {
   double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
-page_box own_box(const uint8_t *data, int32_t len, const pdf_obj &obj) {
+page_box own_box(const uint8_t *data, int32_t len, const pdf_obj &obj, const objvec &objs) {
   page_box b;
-  b.set = obj_box(data, len, obj, &b.x0, &b.y0, &b.x1, &b.y1) == 1;
+  b.set = obj_box(data, len, obj, &b.x0, &b.y0, &b.x1, &b.y1, &objs) == 1;
   return b;
 }
 
 // The page's own CropBox or MediaBox; else the nearest ancestor's; else A4. The rotation is
 // the page's own, else the one handed down the tree (already in inh_rotate).
-void fill_pageinfo(const uint8_t *data, int32_t len, const pdf_obj &obj, const page_box &inherited,
+void fill_pageinfo(const uint8_t *data, int32_t len, const objvec &objs, const pdf_obj &obj,
+                   const page_box &inherited,
                    pageinfo &page) {
-  page_box b = own_box(data, len, obj);
+  page_box b = own_box(data, len, obj, objs);
   if (!b.set) b = inherited;
   if (b.set) {
     page.x0 = b.x0, page.y0 = b.y0, page.x1 = b.x1, page.y1 = b.y1;
@@ -264,7 +265,7 @@ int open_node(const uint8_t *data, int32_t len, const objvec &objs, const pdf_ob
   if (rc < 0) return is_root ? 0 : -1;
   int32_t own = obj_rotate_own(data, len, node);
   frame.rotate = own >= 0 ? own : rotate;
-  frame.box = own_box(data, len, node);
+  frame.box = own_box(data, len, node, objs);
   if (!frame.box.set) frame.box = box;
   return 1;
 }
@@ -281,7 +282,7 @@ int32_t resolve_pages(const uint8_t *data, int32_t len, const objvec &objs, int3
   if (type == 1) {
     pageinfo page;
     page.num = num;
-    fill_pageinfo(data, len, *root, page_box(), page);
+    fill_pageinfo(data, len, objs, *root, page_box(), page);
     pages.items.push_back(page);
     return 1;
   }
@@ -304,7 +305,7 @@ int32_t resolve_pages(const uint8_t *data, int32_t len, const objvec &objs, int3
       pageinfo page;
       page.num = kid;
       page.inh_rotate = top.rotate;
-      fill_pageinfo(data, len, *obj, top.box, page);
+      fill_pageinfo(data, len, objs, *obj, top.box, page);
       pages.items.push_back(page);
     } else if (kid_type == 2) {
       walk_frame child;
@@ -488,7 +489,7 @@ int parse_box_array(const uint8_t *data, int32_t len, int32_t pos, double *x0, d
 }
 
 int obj_box(const uint8_t *data, int32_t len, const pdf_obj &obj, double *x0, double *y0,
-            double *x1, double *y1) {
+            double *x1, double *y1, const objvec *objs) {
   const uint8_t *t;
   int32_t tl;
   if (!obj_dict_text(data, len, obj, &t, &tl)) return 0;
@@ -498,6 +499,15 @@ int obj_box(const uint8_t *data, int32_t len, const pdf_obj &obj, double *x0, do
     for (int32_t p = keys.next(); p >= 0; p = keys.next()) {
       int32_t v = value_at(t, tl, p + 1 + name_len);
       if (v < tl && t[v] == '[' && parse_box_array(t, tl, v, x0, y0, x1, y1)) return 1;
+      // A box may be an indirect array object, as some producers share one box object.
+      if (objs && v < tl && is_digit(t[v])) {
+        const pdf_obj *target = ref_target(t, tl, v, *objs);
+        const uint8_t *at;
+        int32_t atl, open;
+        if (target && array_object(data, len, *target, &at, &atl, &open) &&
+            parse_box_array(at, atl, open, x0, y0, x1, y1))
+          return 1;
+      }
     }
   }
   return 0;

@@ -44,8 +44,9 @@ int obj_type(const uint8_t *data, int32_t len, const pdf_obj &obj);
 int32_t parse_pages_ref(const uint8_t *data, int32_t len, const pdf_obj &obj);
 int parse_box_array(const uint8_t *data, int32_t len, int32_t pos, double *x0, double *y0,
                     double *x1, double *y1);
+// With objs, a box given as a reference to an array object is followed.
 int obj_box(const uint8_t *data, int32_t len, const pdf_obj &obj, double *x0, double *y0,
-            double *x1, double *y1);
+            double *x1, double *y1, const objvec *objs = nullptr);
 int32_t obj_rotate_own(const uint8_t *data, int32_t len, const pdf_obj &obj);
 // The bytes of an object's value, whatever its kind: its own bytes for a packed object, else
 // the file bytes from after "obj" up to endobj (or the end of the file). False when none.

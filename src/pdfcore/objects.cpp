@@ -23,15 +23,29 @@ constexpr int32_t k_unknown = -2;
 // The three bytes at which the dictionary-end scan changes state; all others are stepped over.
 constexpr bool is_dict_special(uint8_t c) { return c == '<' || c == '>' || c == '('; }
 
+// First occurrence of the kl bytes of kw starting in [from, end - kl], or -1. The search runs
+// in windows so that no single call is handed the whole rest of the file: checking tools
+// that validate a call's full input range would otherwise make a scan quadratic.
+int32_t find_bytes(const uint8_t *data, int32_t end, int32_t from, const char *kw, int32_t kl) {
+  constexpr int64_t k_window = 1 << 16;
+  int64_t p = from < 0 ? 0 : from;
+  while (p + kl <= end) {
+    const int64_t stop = std::min<int64_t>(end, p + k_window + kl - 1);
+    const void *hit = memmem(data + p, static_cast<size_t>(stop - p), kw, static_cast<size_t>(kl));
+    if (hit) return static_cast<int32_t>(static_cast<const uint8_t *>(hit) - data);
+    p = stop - kl + 1;
+  }
+  return -1;
+}
+
 // First whole-word kw at or after from: the same answers as find_kw, with memmem jumping
 // between candidates so that a search over megabytes of stream data stays cheap.
 int32_t find_word(const uint8_t *data, int32_t end, int32_t from, const char *kw, int32_t kl) {
   int64_t p = from < 0 ? 0 : from;
   const int64_t last = static_cast<int64_t>(end) - kl;
   while (p <= last) {
-    const void *hit = memmem(data + p, static_cast<size_t>(end - p), kw, static_cast<size_t>(kl));
-    if (!hit) return -1;
-    int32_t q = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - data);
+    int32_t q = find_bytes(data, end, static_cast<int32_t>(p), kw, kl);
+    if (q < 0) return -1;
     if ((q == 0 || !is_alnum(data[q - 1])) && (q + kl >= end || !is_alnum(data[q + kl])))
       return q;
     p = static_cast<int64_t>(q) + 1;
@@ -79,15 +93,178 @@ int32_t skip_literal(const uint8_t *data, int32_t p, int32_t lim) {
   return -1;
 }
 
+// skip_literal for the dictionary-end walks, fast where heads pile up inside one long string
+// (10 MB of "1 0 obj <<(" lines makes every walk start inside the first head's string).
+// A string opening at x inside a string scanned from L reads the same bytes from x + 1 on,
+// with the same escapes, so it closes where L's nesting first falls below the level L held
+// right after x. A coarse profile of the last long scan (nesting at block starts, lowest
+// nesting reached in each block, and a tree over those minima) finds that place without
+// scanning again.
+class literal_ends {
+ public:
+  int32_t skip(const uint8_t *data, int32_t p, int32_t lim) {
+    // Without any ")" ahead the string cannot close.
+    int32_t rp = rparen_.next(p + 1, [&](int32_t at) {
+      if (at >= lim) return -1;
+      const void *h = std::memchr(data + at, ')', static_cast<size_t>(lim - at));
+      return h ? static_cast<int32_t>(static_cast<const uint8_t *>(h) - data) : -1;
+    });
+    if (rp < 0) return -1;
+    if (lim == lim_ && p > from_ && p < stop_) return from_profile(data, p);
+    int32_t r = skip_literal(data, p, lim);
+    int64_t span = (r < 0 ? lim : r) - static_cast<int64_t>(p);
+    if (span >= k_long) build(data, p, lim, span);
+    return r;
+  }
+
+ private:
+  static constexpr int64_t k_long = 65536;
+  static constexpr int32_t k_unset = INT32_MAX;
+
+  void build(const uint8_t *data, int32_t p, int32_t lim, int64_t span) {
+    lim_ = -1;
+    block_ = std::max<int64_t>(256, span >> 16);
+    const int64_t nblocks = span / block_ + 1;
+    try {
+      entry_q_.assign(static_cast<size_t>(nblocks), 0);
+      entry_nest_.assign(static_cast<size_t>(nblocks), 0);
+      size_t leaves = 1;
+      while (leaves < static_cast<size_t>(nblocks)) leaves *= 2;
+      leaves_ = leaves;
+      tree_.assign(2 * leaves, k_unset);
+    } catch (const std::bad_alloc &) {
+      return;
+    }
+    nblocks_ = nblocks;
+    int32_t nest = 0;
+    int64_t q = p;
+    int64_t k = -1;
+    int64_t stop = lim;
+    while (q < lim) {
+      while (k + 1 < nblocks && q >= p + (k + 1) * block_) {
+        ++k;
+        entry_q_[static_cast<size_t>(k)] = q;
+        entry_nest_[static_cast<size_t>(k)] = nest;
+      }
+      uint8_t c = data[q];
+      if (c == '\\') {
+        q += 2;
+        continue;
+      }
+      if (c == '(') {
+        nest++;
+      } else if (c == ')') {
+        --nest;
+        int32_t &m = tree_[leaves_ + static_cast<size_t>(k)];
+        m = std::min(m, nest);
+        if (nest == 0) {
+          stop = q + 1;
+          break;
+        }
+      }
+      q++;
+    }
+    nblocks_ = k + 1;
+    for (size_t i = leaves_ - 1; i >= 1; --i) tree_[i] = std::min(tree_[2 * i], tree_[2 * i + 1]);
+    from_ = p;
+    stop_ = static_cast<int32_t>(stop);
+    lim_ = lim;
+  }
+
+  // The first block at or after b whose lowest nesting is at most v, or -1.
+  int64_t first_block_at_most(int64_t b, int32_t v) const {
+    if (b >= nblocks_) return -1;
+    size_t i = leaves_ + static_cast<size_t>(b);
+    for (;;) {
+      if (tree_[i] <= v) {
+        while (i < leaves_) {
+          i *= 2;
+          if (tree_[i] > v) ++i;
+        }
+        return static_cast<int64_t>(i - leaves_);
+      }
+      while (i & 1) i >>= 1;  // up while a right child; past the root means nothing is left
+      if (i == 0) return -1;
+      ++i;
+    }
+  }
+
+  // Scans on from (q, nest) up to `until` for the ")" that brings the nesting to `target`.
+  static int64_t find_fall(const uint8_t *data, int64_t q, int32_t nest, int64_t until,
+                           int32_t target) {
+    while (q < until) {
+      uint8_t c = data[q];
+      if (c == '\\') {
+        q += 2;
+        continue;
+      }
+      if (c == '(') {
+        nest++;
+      } else if (c == ')') {
+        if (--nest == target) return q + 1;
+      }
+      q++;
+    }
+    return -1;
+  }
+
+  int32_t from_profile(const uint8_t *data, int32_t x) const {
+    const int64_t k = (x - static_cast<int64_t>(from_)) / block_;
+    int64_t q = entry_q_[static_cast<size_t>(k)];
+    int32_t nest = entry_nest_[static_cast<size_t>(k)];
+    while (q < x) {
+      uint8_t c = data[q];
+      if (c == '\\') {
+        q += 2;
+        continue;
+      }
+      if (c == '(') nest++;
+      if (c == ')') nest--;
+      q++;
+    }
+    // x opens a string of its own; to the scan from `from_` it was either an opening
+    // parenthesis (target: the nesting before it) or an escaped byte (one level less).
+    int32_t target;
+    if (q == x) {
+      target = nest;
+      nest++;
+      q = x + 1;
+    } else {
+      target = nest - 1;
+    }
+    const int64_t block_end = std::min<int64_t>(stop_, from_ + (k + 1) * block_);
+    int64_t r = find_fall(data, q, nest, block_end, target);
+    if (r >= 0) return static_cast<int32_t>(r);
+    // Nesting falls only at ")", so the first block reaching the target holds the place.
+    int64_t b = first_block_at_most(k + 1, target);
+    if (b < 0) return -1;
+    r = find_fall(data, entry_q_[static_cast<size_t>(b)], entry_nest_[static_cast<size_t>(b)],
+                  std::min<int64_t>(stop_, from_ + (b + 1) * block_), target);
+    return static_cast<int32_t>(r);
+  }
+
+  forward_cache rparen_;
+  int32_t lim_ = -1, from_ = -1, stop_ = -1;
+  int64_t block_ = 256, nblocks_ = 0;
+  size_t leaves_ = 1;
+  std::vector<int64_t> entry_q_;
+  std::vector<int32_t> entry_nest_;
+  std::vector<int32_t> tree_;  // lowest nesting after a ")" per block, and minima above
+};
+
 // find_dict_close for a whole batch of starts (the "<" of each head's value), with the same
-// answers. One walk from a start also settles every later start that it passes over:
+// answers. One walk from a start also settles every later start that it passes over, as
+// such a start reads the same tokens the walk reads:
 //   - a start reached at depth 0 (outside any dictionary) continues exactly as the walk does,
-//     so it gets the walk's answer; so does a single "<" that lies inside a hexadecimal string
-//     the walk skips at depth 0, because both strings end at the same ">";
-//   - a "<<" reached at depth d closes at the ">>" that brings the walk back to depth d.
-// Starts that the walk passes inside literal strings, or inside hexadecimal strings at depth
-// above 0, get walks of their own. A file of heads that never close (10 MB of "1 0 obj <")
-// is thus measured in one walk instead of one per head.
+//     so it gets the walk's answer; so does a single "<" inside a hexadecimal string that the
+//     walk skips at depth 0, because both strings end at the same ">";
+//   - a start reached at depth d >= 1 counts its own depth as the walk's depth less the
+//     lowest depth the walk has had since the start (a ">>" with no open dictionary of its
+//     own is stepped over). Its dictionary opens at the first "<<" the walk meets at that
+//     lowest depth, and closes where the walk closes that "<<".
+// Starts that the walk passes inside literal strings, or behind the walk's own end, get walks
+// of their own. A file of heads that never close (10 MB of "1 0 obj <") is thus measured in
+// one walk instead of one per head.
 class dict_closer {
  public:
   // qpos: ascending starts, each holding "<"; qans receives the answers.
@@ -97,10 +274,15 @@ class dict_closer {
       if (qans[i] == k_unknown) walk(data, len, qpos, qans, nq, i);
   }
 
+  // Room for batches of n starts; no walk allocates afterwards.
   bool reserve(int32_t n) {
     try {
-      at_zero_.reserve(static_cast<size_t>(n));
-      opens_.reserve(static_cast<size_t>(n));
+      const size_t m = static_cast<size_t>(n);
+      at_zero_.reserve(m);
+      waiting_.reserve(m);
+      groups_.reserve(m);
+      attached_.reserve(m);
+      opens_.reserve(m);
       return true;
     } catch (const std::bad_alloc &) {
       return false;
@@ -108,19 +290,43 @@ class dict_closer {
   }
 
  private:
-  struct open_at {
-    int32_t q;      // index of the start that opened with this "<<"
-    int32_t depth;  // the walk's depth before it
+  // Starts waiting for their first "<<", the walk's lowest depth since each of them being
+  // `depth`: waiting_[begin] up to the next group's begin. Depths rise from group to group.
+  struct group {
+    int32_t depth;
+    int32_t begin;
   };
+  // A "<<" that opened the dictionary of the starts attached_[begin, end).
+  struct open_at {
+    int32_t depth;  // the walk's depth before it
+    int32_t begin;
+    int32_t end;
+  };
+
+  void wait(int32_t q, int32_t depth) {
+    if (groups_.empty() || groups_.back().depth < depth)
+      groups_.push_back({depth, static_cast<int32_t>(waiting_.size())});
+    waiting_.push_back(q);
+  }
 
   void walk(const uint8_t *data, int32_t len, const int32_t *qpos, int32_t *qans, int32_t nq,
             int32_t i) {
     at_zero_.clear();
+    waiting_.clear();
+    groups_.clear();
+    attached_.clear();
     opens_.clear();
     int32_t depth = 0;
     int32_t result = -1;
+    bool failed = true;
     int32_t j = i;
     int32_t p = qpos[i];
+    auto settle_here = [&](int32_t q) {
+      if (depth == 0)
+        at_zero_.push_back(q);
+      else
+        wait(q, depth);
+    };
     while (p < len) {
       uint8_t c = data[p];
       if (c == '<') {
@@ -130,21 +336,19 @@ class dict_closer {
           if (start_here) at_zero_.push_back(j);  // it fails the same way
           break;
         }
+        if (start_here) settle_here(j++);
         if (data[p + 1] == '<') {
-          if (start_here) {
-            if (depth == 0)
-              at_zero_.push_back(j);
-            else
-              opens_.push_back({j, depth});
-            ++j;
+          if (!groups_.empty() && groups_.back().depth == depth) {
+            const int32_t b = static_cast<int32_t>(attached_.size());
+            attached_.insert(attached_.end(), waiting_.begin() + groups_.back().begin,
+                             waiting_.end());
+            waiting_.resize(static_cast<size_t>(groups_.back().begin));
+            groups_.pop_back();
+            opens_.push_back({depth, b, static_cast<int32_t>(attached_.size())});
           }
           ++depth;
           p += 2;
         } else {
-          if (start_here) {
-            if (depth == 0) at_zero_.push_back(j);
-            ++j;
-          }
           int32_t gt = gt_.next(p + 1, [&](int32_t at) {
             if (at >= len) return -1;
             const void *h = std::memchr(data + at, '>', static_cast<size_t>(len - at));
@@ -155,7 +359,9 @@ class dict_closer {
             for (; j < nq; ++j) at_zero_.push_back(j);
             break;
           }
-          if (depth == 0) mark_inside_hex(data, qpos, nq, &j, gt);
+          // A single "<" inside the string opens a string ending at the same ">".
+          for (; j < nq && qpos[j] < gt; ++j)
+            if (data[qpos[j] + 1] != '<') settle_here(j);
           p = gt + 1;
         }
       } else if (c == '>') {
@@ -164,20 +370,30 @@ class dict_closer {
           if (depth > 0) {
             --depth;
             if (!opens_.empty() && opens_.back().depth == depth) {
-              qans[opens_.back().q] = p;
+              const open_at &o = opens_.back();
+              for (int32_t k = o.begin; k < o.end; ++k) qans[attached_[static_cast<size_t>(k)]] = p;
+              attached_.resize(static_cast<size_t>(o.begin));
               opens_.pop_back();
             }
             if (depth == 0) {
               result = p;
+              failed = false;
               break;
             }
+            int32_t begin = -1;
+            while (!groups_.empty() && groups_.back().depth > depth) {
+              begin = groups_.back().begin;
+              groups_.pop_back();
+            }
+            if (begin >= 0 && (groups_.empty() || groups_.back().depth < depth))
+              groups_.push_back({depth, begin});
           }
           p += 2;
         } else {
           ++p;
         }
       } else if (c == '(') {
-        p = skip_literal(data, p, len);
+        p = literals_.skip(data, p, len);
         if (p < 0) break;
       } else {
         ++p;
@@ -185,23 +401,22 @@ class dict_closer {
       }
     }
     for (int32_t q : at_zero_) qans[q] = result;
-    // Dictionaries still open when the walk failed fail the same way from their own start.
-    for (const open_at &o : opens_) qans[o.q] = -1;
-  }
-
-  // Starts inside a hexadecimal string skipped at depth 0 (up to `stop`): a single "<" there
-  // opens a string that ends at the same ">", so it shares the walk's answer.
-  void mark_inside_hex(const uint8_t *data, const int32_t *qpos, int32_t nq, int32_t *j,
-                       int32_t stop) {
-    while (*j < nq && qpos[*j] < stop) {
-      if (data[qpos[*j] + 1] != '<') at_zero_.push_back(*j);
-      ++*j;
+    if (failed) {
+      // Every start still inside the walk reads the same bytes up to the failure.
+      for (int32_t q : waiting_) qans[q] = -1;
+      for (int32_t q : attached_) qans[q] = -1;
     }
+    // After a successful end the starts still waiting read on past it: they get walks of
+    // their own.
   }
 
   std::vector<int32_t> at_zero_;
+  std::vector<int32_t> waiting_;
+  std::vector<group> groups_;
+  std::vector<int32_t> attached_;
   std::vector<open_at> opens_;
   forward_cache gt_;
+  literal_ends literals_;
 };
 
 // Where stream data begin, from the stream keyword at k: past spaces and tabs and then one
@@ -210,7 +425,8 @@ class dict_closer {
 int32_t stream_data_start(const uint8_t *data, int32_t len, int32_t k) {
   int64_t q = static_cast<int64_t>(k) + 6;
   while (q < len && (data[q] == ' ' || data[q] == '\t')) ++q;
-  if (q < len && data[q] == '\r') return static_cast<int32_t>(q + 1 < len && data[q + 1] == '\n' ? q + 2 : q + 1);
+  if (q < len && data[q] == '\r')
+    return static_cast<int32_t>(q + 1 < len && data[q + 1] == '\n' ? q + 2 : q + 1);
   if (q < len && data[q] == '\n') return static_cast<int32_t>(q + 1);
   // A stream keyword at the very end of the file leaves no data.
   return static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(k) + 7, len));
@@ -355,7 +571,8 @@ class ref_lengths {
   int32_t get(const uint8_t *data, int32_t len, int32_t num) {
     if (!built_) build();
     if (!ok_) return read(data, len, obj_find(objs_, num));
-    auto it = std::lower_bound(sorted_.begin(), sorted_.end(), std::pair<int32_t, int32_t>(num, -1));
+    auto it = std::lower_bound(sorted_.begin(), sorted_.end(),
+                               std::pair<int32_t, int32_t>(num, -1));
     if (it == sorted_.end() || it->first != num) return -1;
     int32_t &memo = value_[static_cast<size_t>(it->second)];
     if (memo == k_unknown) memo = read(data, len, &objs_.items[static_cast<size_t>(it->second)]);
@@ -663,10 +880,8 @@ void scan_pass1(const uint8_t *data, int32_t len, objvec &objs) {
   const int32_t last = len - 4;
   int32_t p = 0;
   while (p <= last) {
-    const void *hit = memmem(data + p, static_cast<size_t>(len - p), "obj", 3);
-    if (!hit) break;
-    p = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - data);
-    if (p > last) break;
+    p = find_bytes(data, len, p, "obj", 3);
+    if (p < 0 || p > last) break;
     int32_t num, gen, head;
     // endobj and other words ending in obj fail the whole-word test here.
     if (kw_at(data, p, len, "obj") && (head = parse_obj_head(data, p, &num, &gen)) >= 0) {

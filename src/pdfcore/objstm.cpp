@@ -185,7 +185,8 @@ void extract_all_objstm(const uint8_t *data, int32_t len, objvec &objs, arena &a
       if (obj_is_objstm(data, len, objs.items[i], &objstm)) containers.push_back(i);
   } catch (const std::bad_alloc &) {
     for (size_t i = 0; i < n; ++i)
-      if (obj_is_objstm(data, len, objs.items[i], &objstm)) extract_objstm(data, len, objs.items[i], objs, a);
+      if (obj_is_objstm(data, len, objs.items[i], &objstm))
+        extract_objstm(data, len, objs.items[i], objs, a);
     return;
   }
   // Several heads may claim one stream keyword (heads whose dictionaries close at the same

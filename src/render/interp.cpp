@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "pdfcore/lex.h"
+#include "render/clip.h"
+#include "render/fill.h"
+#include "render/stroke.h"
 
 namespace {
 
@@ -196,9 +199,82 @@ inline_image_extent find_inline_image(const uint8_t *content, int32_t len, int32
   return x;
 }
 
-// Path construction and painting. The path record, the fill rasterizer, the stroker and the
-// clipper plug in here; until they do these operators only empty the operand stack.
-void path_op(interp_state *, op_id, const token *, int) {}
+// Operands read as numbers; what is not finite counts as 0.
+double num_at(const token *ops, int n, int k, int i) { return finite_or_zero(ops[n - k + i].num); }
+
+// Path construction, painting and clipping. A W or W* only marks the clip: the path is painted
+// by the operator that ends it, and the clip takes its box after that.
+void path_op(interp_state *st, op_id op, const token *ops, int n) {
+  path *p = &st->path;
+  switch (op) {
+    case OP_m:
+      if (n >= 2) path_move(p, num_at(ops, n, 2, 0), num_at(ops, n, 2, 1));
+      return;
+    case OP_l:
+      if (n >= 2) path_line(p, num_at(ops, n, 2, 0), num_at(ops, n, 2, 1));
+      return;
+    case OP_c:
+      if (n >= 6)
+        path_cubic(p, num_at(ops, n, 6, 0), num_at(ops, n, 6, 1), num_at(ops, n, 6, 2),
+                   num_at(ops, n, 6, 3), num_at(ops, n, 6, 4), num_at(ops, n, 6, 5));
+      return;
+    case OP_v:
+      if (n >= 4)
+        path_cubic(p, p->cur_x, p->cur_y, num_at(ops, n, 4, 0), num_at(ops, n, 4, 1),
+                   num_at(ops, n, 4, 2), num_at(ops, n, 4, 3));
+      return;
+    case OP_y:
+      if (n >= 4) {
+        double x3 = num_at(ops, n, 4, 2), y3 = num_at(ops, n, 4, 3);
+        path_cubic(p, num_at(ops, n, 4, 0), num_at(ops, n, 4, 1), x3, y3, x3, y3);
+      }
+      return;
+    case OP_h:
+      path_close(p);
+      return;
+    case OP_re:
+      if (n >= 4)
+        path_rect(p, num_at(ops, n, 4, 0), num_at(ops, n, 4, 1), num_at(ops, n, 4, 2),
+                  num_at(ops, n, 4, 3));
+      return;
+    case OP_W:
+    case OP_W_star:
+      st->clip_pending = 1;
+      return;
+    default:
+      break;
+  }
+  raster *r = st->raster;
+  const matrix *ctm = &current_ctm(st);
+  if (r) {
+    double fr = 0, fg = 0, fb = 0, sr = 0, sg = 0, sb = 0;
+    color_get(&st->fill_color, &fr, &fg, &fb);
+    color_get(&st->stroke_color, &sr, &sg, &sb);
+    switch (op) {
+      case OP_f:
+        raster_fill(r, p, ctm, 1, fr, fg, fb, r->fill_opacity);
+        break;
+      case OP_F:
+        raster_fill(r, p, ctm, 1, 0, 0, 0, r->fill_opacity);
+        break;
+      case OP_f_star:
+        raster_fill(r, p, ctm, 0, fr, fg, fb, r->fill_opacity);
+        break;
+      case OP_B: case OP_b: case OP_B_star: case OP_b_star:
+        raster_fill(r, p, ctm, op == OP_B || op == OP_b ? 1 : 0, fr, fg, fb, r->fill_opacity);
+        raster_stroke(r, p, ctm, sr, sg, sb, r->stroke_opacity);
+        break;
+      case OP_S:
+        raster_stroke(r, p, ctm, sr, sg, sb, r->stroke_opacity);
+        break;
+      default:
+        break;
+    }
+    if (st->clip_pending) clip_push(r, p, ctm);
+  }
+  st->clip_pending = 0;
+  path_reset(p);
+}
 
 // Runs one operator with the operands ops[0..n-1]; returns where the content continues.
 int32_t run_operator(interp_state *st, const token &optok, const token *ops, int n,
@@ -348,6 +424,8 @@ void interp_state_setup(interp_state &st, const pdf_doc *doc, raster *r,
   st.q_overflow = 0;
   for (colour_space_entry &e : st.cs_cache) e = colour_space_entry{};
   st.cs_cache_count = 0;
+  path_reset(&st.path);
+  st.clip_pending = 0;
 }
 
 void interp_execute(interp_state *st, const uint8_t *content, int32_t len) {

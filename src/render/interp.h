@@ -9,6 +9,7 @@
 #include "pdfcore/document.h"
 #include "pdfcore/objects.h"
 #include "render/colour.h"
+#include "render/path.h"
 #include "render/raster.h"
 #include "render/tokenizer.h"
 
@@ -67,6 +68,11 @@ struct interp_state {
   int64_t q_overflow = 0;
   colour_space_entry cs_cache[k_colour_space_cache];
   int cs_cache_count = 0;
+  // The path under construction; its storage lives as long as the state.
+  struct path path;
+  // Set by W and W*: the clip is narrowed to the path once the painting operator or n that
+  // ends the path has run.
+  int clip_pending = 0;
 
   interp_state() = default;
   interp_state(const interp_state &) = delete;

@@ -87,7 +87,7 @@ inline void expect_table_consistent(const std::string &pdf) {
     std::string head = std::to_string(m) + " 0 obj\n";
     EXPECT_EQ(pdf.compare(at, head.size(), head), 0) << "object " << m;
   }
-  EXPECT_EQ(pdf.compare(line + 20 * n, 18, "trailer\n<< /Size " ), 0);
+  EXPECT_EQ(pdf.compare(line + 20 * n, 17, "trailer\n<< /Size "), 0);
 }
 
 inline bool have(const char *tool) {
@@ -125,10 +125,11 @@ inline bool parse_ppm(const std::string &s, image *img) {
 }
 
 // Pages first..last of a file rendered at 48 dpi over the crop box, keyed by page number.
-inline std::map<int, image> render(const std::string &pdf_path, int first, int last) {
+inline std::map<int, image> render(const std::string &pdf_path, int first, int last,
+                                   const std::string &options = "") {
   std::map<int, image> pages;
   std::string dir = scratch_dir();
-  run_command("pdftoppm -r 48 -cropbox -f " + std::to_string(first) + " -l " +
+  run_command("pdftoppm -r 48 -cropbox " + options + " -f " + std::to_string(first) + " -l " +
               std::to_string(last) + " '" + pdf_path + "' '" + dir + "/p' 2>/dev/null");
   for (const auto &entry : std::filesystem::directory_iterator(dir)) {
     std::string name = entry.path().filename().string();

@@ -314,10 +314,12 @@ TEST(PageTree, Boxes) {
       {"numbers as written", "", "", "/MediaBox [.5 -1.25 +612 792.75]", 0.5, -1.25, 612, 792.75},
       {"box in an annotation is not the page's", "", "",
        "/Annots [<< /MediaBox [0 0 1 1] >>] /MediaBox [0 0 612 792]", 0, 0, 612, 792},
+      {"box as a reference to an array", "", "", "/MediaBox 5 0 R", 0, 0, 595.5, 841.75},
+      {"parent's box by reference", "", "/MediaBox 5 0 R", "", 0, 0, 595.5, 841.75},
   };
   for (const auto &c : cases) {
     pdf_doc doc;
-    ASSERT_EQ(load_bytes(doc_of({{1, k_catalog},
+    ASSERT_EQ(load_bytes(doc_of({{1, k_catalog}, {5, "[0 0 595.5 841.75]"},
                                  {2, "<< /Type /Pages " + c.grand_keys + " /Kids [3 0 R] >>"},
                                  {3, "<< /Type /Pages " + c.parent_keys + " /Kids [4 0 R] >>"},
                                  {4, "<< /Type /Page /Parent 3 0 R " + c.page_keys + " >>"}}),

@@ -120,7 +120,8 @@ TEST(ObjectStream, ObjectRanges) {
     SCOPED_TRACE(c.name);
     int pairs = 0;
     for (char ch : c.header) pairs += ch == ' ';
-    std::string dict = "/N " + std::to_string(pairs / 2) + " /First " + std::to_string(c.header.size());
+    std::string dict =
+        "/N " + std::to_string(pairs / 2) + " /First " + std::to_string(c.header.size());
     unpacked u;
     unpack_file(hand_objstm(dict, c.header + c.bodies, false), u);
     EXPECT_EQ(u.packed(), c.want);
@@ -144,7 +145,9 @@ TEST(ObjectStream, HighExpansionIsUnpackedAfterRetries) {
   std::string packed = zlib_compress(content, 9);
   ASSERT_LT(packed.size() * 8 + 64, content.size() / 16) << "the fixture needs two retries";
   pdf_builder b;
-  b.stream(10, "/Type /ObjStm /N 1 /First " + std::to_string(header.size()) + " /Filter /FlateDecode",
+  b.stream(10,
+           "/Type /ObjStm /N 1 /First " + std::to_string(header.size()) +
+               " /Filter /FlateDecode",
            packed);
   unpacked u;
   unpack_file(b.str(), u);
@@ -163,7 +166,8 @@ TEST(ObjectStream, DamagedFlateDataContributeNothing) {
   std::string content = "1 0 2 6 << >> (two)";
   std::string packed = zlib_compress(content + std::string(3000, 'q'));
   pdf_builder b;
-  b.stream(10, "/Type /ObjStm /N 2 /First 8 /Filter /FlateDecode", packed.substr(0, packed.size() / 2));
+  b.stream(10, "/Type /ObjStm /N 2 /First 8 /Filter /FlateDecode",
+           packed.substr(0, packed.size() / 2));
   b.stream(11, "/Type /ObjStm /N 2 /First 8 /Filter /FlateDecode", "not flate at all");
   unpacked u;
   unpack_file(b.str(), u);
