@@ -56,8 +56,8 @@ int32_t first_int_value(const uint8_t *data, int32_t len, int32_t dict, int32_t 
 
 // The stream's data as they are meant to be read: Flate-decoded when the dictionary names
 // /FlateDecode (other filters and predictors are not applied), else copied as they stand.
-// Decoding starts with room for eight times the stored size and quadruples on failure; a
-// failed attempt's block is released at once, as nothing points into it.
+// Decoding starts with room for eight times the stored size and quadruples while the output
+// does not fit; a failed attempt's block is released at once, as nothing points into it.
 c_ptr<uint8_t> unpack(const uint8_t *data, int32_t len, const pdf_obj &obj, int32_t dict_end,
                       const arena &a, uint64_t *out_len) {
   *out_len = 0;
@@ -79,9 +79,11 @@ c_ptr<uint8_t> unpack(const uint8_t *data, int32_t len, const pdf_obj &obj, int3
     if (size > room) return nullptr;
     block.reset(static_cast<uint8_t *>(std::malloc(size)));
     if (!block) return nullptr;
-    if (inflate_decompress(src, n, block.get(), size, &got) == 0) break;
+    int how = 0;
+    if (inflate_decompress_ex(src, n, block.get(), size, &got, &how) == 0) break;
     block.reset();
-    if (size > k_last_retry_size) return nullptr;
+    // Damaged data fail the same way in any size of buffer.
+    if (how != k_inflate_output_full || size > k_last_retry_size) return nullptr;
     size *= 4;
   }
   // Only the decoded bytes are kept; the rest of the generous block goes back.
