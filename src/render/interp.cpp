@@ -370,9 +370,18 @@ int32_t run_operator(interp_state *st, const token &optok, const token *ops, int
 
     case OP_BI:
       // The image data may hold any bytes; they are stepped over whole so that none of them
-      // is read as an operator.
+      // is read as an operator. Images are not drawn yet, so a page that shows one cannot be
+      // judged by its pixels.
+      if (st->raster) st->raster->unreadable = 1;
       return find_inline_image(content, len, p).resume;
     case OP_Do:
+      // Forms and images are not drawn yet: a page that draws one it holds is kept rather
+      // than judged by a render that lacks it.
+      if (st->raster && n >= 1 && ops[n - 1].type == TOK_NAME) {
+        res_span x;
+        if (res_named(st->doc, st->resources, st->resources_len, "XObject", ops[n - 1].name, &x))
+          st->raster->unreadable = 1;
+      }
       break;
     case OP_UNKNOWN:
       break;

@@ -461,6 +461,26 @@ TEST_F(InterpDoc, ShadingFromTheResourcesIsInk) {
   }
 }
 
+TEST_F(InterpDoc, XObjectsAndInlineImagesKeepThePage) {
+  // Until forms and images are drawn, a page that shows one cannot be judged by its pixels.
+  struct {
+    const char *content;
+    const char *resources;
+    int unreadable;
+  } cases[] = {
+      {"/Im0 Do", "<< /XObject << /Im0 11 0 R >> >>", 1},
+      {"/Im1 Do", "<< /XObject << /Im0 11 0 R >> >>", 0},
+      {"/Im9 Do", "<< /XObject << /Im9 99 0 R >> >>", 0},  // no such object: nothing to draw
+      {"(Im0) Do", "<< /XObject << /Im0 11 0 R >> >>", 0},
+      {"BI /W 1 /H 1 /BPC 8 /CS /G ID \xff EI", "", 1},
+  };
+  for (const auto &c : cases) {
+    r.unreadable = 0;
+    run(c.content, c.resources, doc);
+    EXPECT_EQ(r.unreadable, c.unreadable) << c.content;
+  }
+}
+
 TEST_F(InterpDoc, ResourceHelpersFollowReferences) {
   res_span v;
   std::string res = "<< /ColorSpace 8 0 R >>";
