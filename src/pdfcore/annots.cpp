@@ -8,22 +8,13 @@
 
 namespace {
 
-// The bytes of an object's value: its own bytes when packed, else from after "obj" to endobj.
+// The bytes of an object's value, searched from their first byte past white space.
 bool obj_value(const pdf_doc &doc, const pdf_obj &o, const uint8_t **t, int32_t *from,
                int32_t *to) {
-  if (o.in_objstm) {
-    *t = o.text;
-    *from = 0;
-    *to = o.text_len;
-    return o.text != nullptr;
-  }
-  if (o.head < 0) return false;
-  int32_t end = o.stream_kw > 0 ? o.stream_kw : (o.endobj > 0 ? o.endobj : doc.len);
-  int32_t k = find_kw(doc.data.get(), end, o.head, "obj");
-  if (k < 0) return false;
-  *t = doc.data.get();
-  *from = skip_ws(doc.data.get(), k + 3, end);
-  *to = end;
+  int32_t n = 0;
+  if (!obj_value_text(doc.data.get(), doc.len, o, t, &n)) return false;
+  *from = skip_ws(*t, 0, n);
+  *to = n;
   return true;
 }
 

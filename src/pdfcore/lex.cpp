@@ -26,27 +26,6 @@ int32_t str_len32(const char *s) {
   return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
 }
 
-// Position after the literal string opening with "(" at p, honouring nested parentheses and
-// backslash escapes; -1 when it is not closed before lim.
-int32_t skip_literal(const uint8_t *data, int32_t p, int32_t lim) {
-  int32_t depth = 0;
-  int64_t q = p;
-  while (q < lim) {
-    uint8_t c = data[q];
-    if (c == '\\') {
-      q += 2;
-      continue;
-    }
-    if (c == '(') {
-      depth++;
-    } else if (c == ')') {
-      if (--depth == 0) return static_cast<int32_t>(q + 1);
-    }
-    q++;
-  }
-  return -1;
-}
-
 // Position after the ">" ending the hexadecimal string that opens with "<" at p, or -1.
 int32_t skip_hex(const uint8_t *data, int32_t p, int32_t lim) {
   if (p + 1 >= lim) return -1;
@@ -86,6 +65,27 @@ int_read read_int_core(const uint8_t *data, int32_t end, int32_t pos, bool plus_
 }
 
 }  // namespace
+
+// Position after the literal string opening with "(" at p, honouring nested parentheses and
+// backslash escapes; -1 when it is not closed before lim.
+int32_t skip_literal(const uint8_t *data, int32_t p, int32_t lim) {
+  int32_t depth = 0;
+  int64_t q = p;
+  while (q < lim) {
+    uint8_t c = data[q];
+    if (c == '\\') {
+      q += 2;
+      continue;
+    }
+    if (c == '(') {
+      depth++;
+    } else if (c == ')') {
+      if (--depth == 0) return static_cast<int32_t>(q + 1);
+    }
+    q++;
+  }
+  return -1;
+}
 
 int32_t skip_ws(const uint8_t *data, int32_t pos, int32_t end) {
   if (pos >= end) return pos;

@@ -39,6 +39,9 @@ int32_t find_name(const uint8_t *data, int32_t len, int32_t from, int32_t end, c
 // hexadecimal strings and comments are stepped over.
 int32_t find_name_top(const uint8_t *data, int32_t len, int32_t from, int32_t end,
                       const char *name);
+// Position after the literal string opening with "(" at p, nested parentheses counted and
+// backslash escapes stepped over; -1 when it is not closed before lim.
+int32_t skip_literal(const uint8_t *data, int32_t p, int32_t lim);
 // Position of the first ">" of the ">>" closing the first "<<" at or after start, or -1.
 // Literal and hexadecimal strings are stepped over.
 int32_t find_dict_close(const uint8_t *data, int32_t start, int32_t end);

@@ -71,28 +71,6 @@ struct forward_cache {
   }
 };
 
-// Position after the literal string opening with "(" at p (nested parentheses counted,
-// backslash escapes stepped over), or -1 when it is not closed before lim. The dictionary-end
-// scan below must read strings exactly as find_dict_close does.
-int32_t skip_literal(const uint8_t *data, int32_t p, int32_t lim) {
-  int32_t nest = 0;
-  int64_t q = p;
-  while (q < lim) {
-    uint8_t c = data[q];
-    if (c == '\\') {
-      q += 2;
-      continue;
-    }
-    if (c == '(') {
-      nest++;
-    } else if (c == ')') {
-      if (--nest == 0) return static_cast<int32_t>(q + 1);
-    }
-    q++;
-  }
-  return -1;
-}
-
 // skip_literal for the dictionary-end walks, fast where heads pile up inside one long string
 // (10 MB of "1 0 obj <<(" lines makes every walk start inside the first head's string).
 // A string opening at x inside a string scanned from L reads the same bytes from x + 1 on,
