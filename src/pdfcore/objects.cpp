@@ -835,6 +835,21 @@ bool obj_dict_text(const uint8_t *data, int32_t len, const pdf_obj &obj, const u
   return true;
 }
 
+namespace {
+
+// White space after an object's "obj", comments included: producers write "1 0 obj % note"
+// before the dictionary, and the object must still be seen as one.
+int32_t skip_ws_comments(const uint8_t *data, int32_t p, int32_t len) {
+  p = skip_ws(data, p, len);
+  while (p < len && data[p] == '%') {
+    while (p < len && data[p] != '\n' && data[p] != '\r') ++p;
+    p = skip_ws(data, p, len);
+  }
+  return p;
+}
+
+}  // namespace
+
 void scan_pass1(const uint8_t *data, int32_t len, objvec &objs) {
   if (!data || len < 4) return;
   std::vector<head_cand> batch;
@@ -863,7 +878,7 @@ void scan_pass1(const uint8_t *data, int32_t len, objvec &objs) {
     int32_t num, gen, head;
     // endobj and other words ending in obj fail the whole-word test here.
     if (kw_at(data, p, len, "obj") && (head = parse_obj_head(data, p, &num, &gen)) >= 0) {
-      batch.push_back({p, head, num, gen, skip_ws(data, p + 3, len)});
+      batch.push_back({p, head, num, gen, skip_ws_comments(data, p + 3, len)});
       if (static_cast<int32_t>(batch.size()) == cap) {
         enter_batch(data, len, batch.data(), cap, qpos, qans, closer, endobj, objs);
         batch.clear();

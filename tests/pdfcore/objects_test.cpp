@@ -393,6 +393,10 @@ std::vector<pdf_obj> plain_pass1(const uint8_t *d, int32_t len) {
     e.head = head;
     e.file_pos = head;
     int32_t v = skip_ws(d, p + 3, len);
+    while (v < len && d[v] == '%') {  // a comment between obj and the value is white space
+      while (v < len && d[v] != '\n' && d[v] != '\r') ++v;
+      v = skip_ws(d, v, len);
+    }
     if (v < len && d[v] == '<') {
       e.dict = v;
       int32_t k = dict_stream_kw(d, len, v);
@@ -607,3 +611,16 @@ TEST(ObjectTableHostile, RandomAndTruncatedInput) {
 }
 
 }  // namespace
+
+TEST(ObjectTable, CommentBetweenObjAndTheDictionary) {
+  const std::string file = "1 0 obj % the catalog\n<< /Type /Catalog >>\nendobj\n"
+                           "2 0 obj %a\r%b\n<< /Length 2 >>\nstream\nab\nendstream\nendobj\n";
+  const uint8_t *d = reinterpret_cast<const uint8_t *>(file.data());
+  objvec objs;
+  scan_pass1(d, static_cast<int32_t>(file.size()), objs);
+  scan_pass2(d, static_cast<int32_t>(file.size()), objs);
+  ASSERT_EQ(objs.count(), 2);
+  EXPECT_EQ(objs.items[0].dict, static_cast<int32_t>(file.find("<<")));
+  EXPECT_EQ(objs.items[1].is_stream, 1);
+  EXPECT_EQ(objs.items[1].stream_end - objs.items[1].stream_start, 2);
+}
