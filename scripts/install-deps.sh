@@ -2,7 +2,7 @@
 # Installs what building and testing leafsift needs on a fresh Debian 12 machine.
 set -euo pipefail
 packages=(cmake g++ make binutils googletest libgtest-dev zlib1g-dev pkg-config
-          qpdf poppler-utils)
+          qpdf poppler-utils libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

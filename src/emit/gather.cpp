@@ -320,9 +320,21 @@ void collect_doforms(gather_ctx &ctx, const uint8_t *content, int32_t clen, xtab
   }
 }
 
+// An image's samples are no content: their bytes hold text operators at random (a JPEG scan
+// almost always has some), and the page would never be judged by its pixels.
+bool is_image_xobject(const pdf_doc &doc, const pdf_obj &o) {
+  const uint8_t *t;
+  int32_t n;
+  if (!obj_dict_text(doc.data.get(), doc.len, o, &t, &n)) return false;
+  int32_t k = find_name_top(t, n, 0, n, "Subtype");
+  if (k < 0) return false;
+  int32_t v = skip_ws(t, k + 8, n);
+  return find_name(t, n, v, n, "Image") == v;
+}
+
 void follow_xobject(gather_ctx &ctx, int32_t num, int depth) {
   const pdf_obj *o = obj_find(ctx.doc.objs, num);
-  if (!o) return;
+  if (!o || is_image_xobject(ctx.doc, *o)) return;
   auto seen = ctx.followed.find(num);
   bool first = seen == ctx.followed.end();
   if (!first && seen->second <= depth) return;

@@ -13,6 +13,7 @@
 #include "render/clip.h"
 #include "render/fill.h"
 #include "render/stroke.h"
+#include "render/xobject.h"
 
 namespace {
 
@@ -191,7 +192,11 @@ inline_image_extent find_inline_image(const uint8_t *content, int32_t len, int32
     return x;
   }
   int32_t ds = x.id + 2;
-  if (ds < len && (content[ds] == '\n' || content[ds] == '\r')) ds++;
+  // The format puts one white-space byte (or a CR LF pair) between ID and the data.
+  if (ds + 1 < len && content[ds] == '\r' && content[ds + 1] == '\n')
+    ds += 2;
+  else if (ds < len && is_pdf_ws(content[ds]) && content[ds] != 0)
+    ds++;
   int32_t ei = find_kw(content, len, ds, "EI");
   x.data_start = ds;
   x.data_end = ei < 0 ? len : ei;
@@ -368,20 +373,15 @@ int32_t run_operator(interp_state *st, const token &optok, const token *ops, int
     case OP_Tz:
       break;
 
-    case OP_BI:
+    case OP_BI: {
       // The image data may hold any bytes; they are stepped over whole so that none of them
-      // is read as an operator. Images are not drawn yet, so a page that shows one cannot be
-      // judged by its pixels.
-      if (st->raster) st->raster->unreadable = 1;
-      return find_inline_image(content, len, p).resume;
+      // is read as an operator.
+      inline_image_extent x = find_inline_image(content, len, p);
+      if (x.id >= 0) inline_image_draw(st, content, p, x.id, x.data_start, x.data_end);
+      return x.resume;
+    }
     case OP_Do:
-      // Forms and images are not drawn yet: a page that draws one it holds is kept rather
-      // than judged by a render that lacks it.
-      if (st->raster && n >= 1 && ops[n - 1].type == TOK_NAME) {
-        res_span x;
-        if (res_named(st->doc, st->resources, st->resources_len, "XObject", ops[n - 1].name, &x))
-          st->raster->unreadable = 1;
-      }
+      if (n >= 1 && ops[n - 1].type == TOK_NAME) xobject_do(st, ops[n - 1].name);
       break;
     case OP_UNKNOWN:
       break;

@@ -22,6 +22,7 @@ inline constexpr matrix k_identity = {1, 0, 0, 1, 0, 0};
 inline constexpr int k_ctm_stack_size = 32;
 inline constexpr int k_operand_stack_size = 256;
 inline constexpr int k_colour_space_cache = 16;
+inline constexpr int k_max_form_depth = 32;
 
 struct pdf_font;
 
@@ -73,6 +74,12 @@ struct interp_state {
   // Set by W and W*: the clip is narrowed to the path once the painting operator or n that
   // ends the path has run.
   int clip_pending = 0;
+
+  // Forms run by nested states: the state that ran this one's Do, the form object it runs
+  // (0 for a page) and how many forms enclose it, so that a form never runs inside itself.
+  const interp_state *caller = nullptr;
+  int32_t form_num = 0;
+  int form_depth = 0;
 
   interp_state() = default;
   interp_state(const interp_state &) = delete;

@@ -86,16 +86,25 @@ TEST(GatherContents, PageInAnObjectStream) {
   b.object_stream(10, {{3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 9 9] /Contents 4 0 R "
                            "/Resources << /XObject << /Im1 7 0 R >> >> >>"}});
   b.stream(4, "", "/Im1 Do");
-  b.stream(7, "/Subtype /Image", "PIXELS");
-  EXPECT_EQ(gather(b), "/Im1 Do\nPIXELS");
+  b.stream(7, "/Subtype /Form", "FORM");
+  EXPECT_EQ(gather(b), "/Im1 Do\nFORM");
 }
 
-TEST(GatherXObjects, FormOrImageIsAppendedAfterTheContent) {
-  for (const char *dict : {k_form, "/Type /XObject /Subtype /Image /Width 1 /Height 1"}) {
+TEST(GatherXObjects, FormsAreAppendedAfterTheContentAndImagesAreNot) {
+  // Image samples are no content: "(x) Tj" bytes in a scan's data do not show text.
+  struct {
+    const char *dict;
+    const char *gathered;
+  } cases[] = {
+      {k_form, "q /Im1 Do Q\nBT (x) Tj ET"},
+      {"/Type /XObject /Subtype /Image /Width 1 /Height 1", "q /Im1 Do Q"},
+      {"/Subtype/Image /Width 1 /Height 1", "q /Im1 Do Q"},
+  };
+  for (const auto &c : cases) {
     pdf_builder b = page_doc("/Contents 4 0 R /Resources << /XObject << /Im1 7 0 R >> >>");
     b.stream(4, "", "q /Im1 Do Q");
-    b.flate_stream(7, dict, "DATA");
-    EXPECT_EQ(gather(b), "q /Im1 Do Q\nDATA") << dict;
+    b.flate_stream(7, c.dict, "BT (x) Tj ET");
+    EXPECT_EQ(gather(b), c.gathered) << c.dict;
   }
 }
 

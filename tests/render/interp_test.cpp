@@ -461,23 +461,36 @@ TEST_F(InterpDoc, ShadingFromTheResourcesIsInk) {
   }
 }
 
-TEST_F(InterpDoc, XObjectsAndInlineImagesKeepThePage) {
-  // Until forms and images are drawn, a page that shows one cannot be judged by its pixels.
+TEST_F(InterpDoc, XObjectsAndInlineImagesAreDrawn) {
+  // Images are now drawn: a page is kept without its pixels only when an image cannot be read.
   struct {
     const char *content;
     const char *resources;
     int unreadable;
+    double centre;  // gray of the raster's middle pixel afterwards
   } cases[] = {
-      {"/Im0 Do", "<< /XObject << /Im0 11 0 R >> >>", 1},
-      {"/Im1 Do", "<< /XObject << /Im0 11 0 R >> >>", 0},
-      {"/Im9 Do", "<< /XObject << /Im9 99 0 R >> >>", 0},  // no such object: nothing to draw
-      {"(Im0) Do", "<< /XObject << /Im0 11 0 R >> >>", 0},
-      {"BI /W 1 /H 1 /BPC 8 /CS /G ID \xff EI", "", 1},
+      {"/Im0 Do", "<< /XObject << /Im0 11 0 R >> >>", 0, 1},  // neither image nor form
+      {"/Im9 Do", "<< /XObject << /Im9 99 0 R >> >>", 0, 1},  // no such object
+      {"(Im0) Do", "<< /XObject << /Im0 11 0 R >> >>", 0, 1},
+      {"20 0 0 20 0 0 cm BI /W 1 /H 1 /BPC 8 /CS /G ID \\xff EI", "", 0, 1},
+      {"20 0 0 20 0 0 cm BI /W 1 /H 1 /BPC 8 /CS /G ID \\x00 EI", "", 0, 0},
+      {"20 0 0 20 0 0 cm BI /W 1 /H 1 /CS /G /F /CCF ID \\x00 EI", "", 1, 0},
   };
   for (const auto &c : cases) {
+    ASSERT_TRUE(raster_init(r, 20, 20));
+    std::string content;
+    for (const char *q = c.content; *q; q++) {
+      if (q[0] == '\\' && q[1] == 'x') {
+        content += static_cast<char>(std::stoi(std::string(q + 2, 2), nullptr, 16));
+        q += 3;
+      } else {
+        content += *q;
+      }
+    }
     r.unreadable = 0;
-    run(c.content, c.resources, doc);
+    run(content, c.resources, doc);
     EXPECT_EQ(r.unreadable, c.unreadable) << c.content;
+    EXPECT_EQ(r.rgb.get()[(10 * 20 + 10) * 3], static_cast<uint8_t>(c.centre * 255)) << c.content;
   }
 }
 

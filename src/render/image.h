@@ -1,0 +1,33 @@
+// Sampled images turned into plain RGBA pixels: the image dictionary read (full keys, or the
+// abbreviations of inline images), the samples unpacked at any depth through /Decode, the
+// colour space and its palette, stencil masks, and a soft mask sampled onto the image.
+#pragma once
+
+#include <cstdint>
+
+#include "pdfcore/document.h"
+#include "pdfcore/mem.h"
+#include "pdfcore/objects.h"
+
+inline constexpr int k_image_max_side = 20000;
+
+// What the caller knows beyond the image object.
+struct image_options {
+  const uint8_t *resources = nullptr;  // for colour spaces named by an inline image
+  int32_t resources_len = 0;
+  bool abbreviations = false;  // the dictionary is an inline image's (/W, /CS /G, ...)
+  bool no_smask = false;       // a soft mask's own /SMask is not followed
+};
+
+// Width x height RGBA pixels (row 0 the first row of the data), or null when the image
+// cannot be had at all. *out_alpha receives the soft mask's alpha plane (width x height) or
+// null. *out_stencil is 1 for a stencil mask: then every pixel is black and its alpha byte
+// says whether it marks (255) or not (0). *unreadable is set to 1 when what comes back is not
+// what the file holds: unknown filter or colour space, short data, a JPEG not decoded.
+c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_width, int *out_height,
+                            c_ptr<uint8_t> *out_alpha, int *out_stencil, int *unreadable,
+                            const image_options &opt = image_options{});
+
+// A real number in PDF syntax at *pos (blanks before it skipped); *pos moves past it. False,
+// with *pos unchanged, when no number stands there.
+bool read_real(const uint8_t *data, int32_t end, int32_t *pos, double *out);
