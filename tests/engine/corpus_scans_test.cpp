@@ -1,0 +1,81 @@
+// Detect over the scan folder, whose blank pages are known by construction: at the default
+// threshold paper-white, off-white and show-through blanks are found, and no content page
+// with real ink is deleted.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "leafsift.h"
+#include "support/test_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::set<int> parse_list(const std::string &s) {
+  std::set<int> out;
+  std::string digits;
+  for (char c : s + ",") {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (!digits.empty()) {
+      out.insert(std::stoi(digits));
+      digits.clear();
+    }
+  }
+  return out;
+}
+
+TEST(CorpusScans, PaperBlanksFoundAndInkKept) {
+  std::string shared = shared_dir();
+  if (shared.empty()) GTEST_SKIP() << "no ../shared/corpus beside the checkout";
+  fs::path dir = fs::path(shared) / "corpus" / "scans";
+  std::ifstream f(dir / "pages.tsv");
+  std::string line;
+  std::vector<std::string> head;
+  std::map<std::string, std::set<int>> blank;
+  leafsift_init();
+  int checked = 0;
+  while (std::getline(f, line)) {
+    std::vector<std::string> c;
+    std::stringstream ss(line);
+    std::string v;
+    while (std::getline(ss, v, '\t')) c.push_back(v);
+    if (head.empty()) {
+      head = c;
+      continue;
+    }
+    std::map<std::string, std::string> row;
+    for (size_t i = 0; i < head.size() && i < c.size(); ++i) row[head[i]] = c[i];
+    const std::string &file = row["file"];
+    if (!blank.count(file)) {
+      const char *r = leafsift_detect((dir / file).c_str(), 99);
+      ASSERT_NE(r, nullptr) << file << ": " << leafsift_last_error();
+      blank[file] = parse_list(r);
+    }
+    int page = std::stoi(row["page"]);
+    bool called = blank[file].count(page) > 0;
+    const std::string &kind = row["kind"];
+    // Fax-coded pages are kept unread until their filter is decoded.
+    bool decodable = row["encoding"].rfind("CCITT", 0) != 0;
+    if (row["role"] == "blank" && decodable &&
+        (kind == "white" || kind == "offwhite" || kind == "bleed")) {
+      EXPECT_TRUE(called) << file << " p" << page << " (" << kind << ") kept";
+      ++checked;
+    }
+    if (row["role"] == "content" && std::stod(row["light_share_t99"]) < 98.5) {
+      EXPECT_FALSE(called) << file << " p" << page << " has ink but was called blank";
+      ++checked;
+    }
+  }
+  leafsift_cleanup();
+  EXPECT_GT(checked, 30);
+}
+
+}  // namespace
