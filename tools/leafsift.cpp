@@ -172,7 +172,7 @@ int cmd_pages(int argc, char **argv) {
   int t = clamp_threshold(o.threshold);
   if (!o.json) std::printf("page\ttext\tlight\tverdict\n");
   for (int32_t i = 0; i < doc.pages.count(); ++i) {
-    page_verdict v = classify_page(doc, i, t);
+    page_verdict v = classify_page(doc, i, t, true);
     char light[32] = "-";
     if (v.rendered) std::snprintf(light, sizeof light, "%.2f", v.light);
     if (o.json) {

@@ -51,7 +51,7 @@ double light_share(const uint8_t *rgba, int64_t count, int t) {
   return static_cast<double>(light) / static_cast<double>(count) * 100.0;
 }
 
-page_verdict classify_page(const pdf_doc &doc, int32_t index, int t) {
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render) {
   page_verdict v;
   const pdf_obj *page = obj_find(doc.objs, doc.pages.items[static_cast<size_t>(index)].num);
   int32_t n = 0;
@@ -63,7 +63,8 @@ page_verdict classify_page(const pdf_doc &doc, int32_t index, int t) {
   content.reset();
   int width = 0, height = 0;
   render_marks marks;
-  c_ptr<uint8_t> rgba = lsf_render_page(doc, index, k_classify_dpi, &width, &height, &marks);
+  c_ptr<uint8_t> rgba =
+      lsf_render_page(doc, index, k_classify_dpi, &width, &height, &marks, !full_render);
   if (!rgba) {
     v.unread = true;
     return v;

@@ -26,7 +26,9 @@ bool content_shows_text(const uint8_t *content, int32_t n);
 // channel is at least 255 - t.
 double light_share(const uint8_t *rgba, int64_t count, int t);
 
-page_verdict classify_page(const pdf_doc &doc, int32_t index, int t);
+// With full_render the page is drawn whole even when a mark already keeps it, so that its
+// light share can be shown; the verdict is the same either way.
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render = false);
 
 // One verdict byte per page, in page order: 1 blank, 0 not blank. Null when memory runs out.
 // t is the clamped threshold, 1..100.

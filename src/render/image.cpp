@@ -544,29 +544,52 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
       }
   }
 
+  // One pixel from its decoded components.
+  auto convert = [&](const double *v, uint8_t *o) {
+    if (stencil) {
+      o[0] = o[1] = o[2] = 0;
+      o[3] = v[0] < 0.5 ? 255 : 0;  // a sample that decodes to 0 marks
+      return;
+    }
+    if (cs.kind == IK_INDEXED) {
+      long idx = std::clamp(std::lround(v[0]), 0L, static_cast<long>(cs.count - 1));
+      std::memcpy(o, cs.palette.data() + idx * 3, 3);
+    } else {
+      double rgb[3];
+      to_rgb(cs.kind, v, rgb);
+      for (int k = 0; k < 3; k++) o[k] = channel(rgb[k]);
+    }
+    o[3] = 255;
+  };
+  auto decoded = [&](int k, uint32_t s) { return dmin[k] + s * (dmax[k] - dmin[k]) / maxv; };
+
   uint8_t *o = out.get();
-  for (int r = 0; r < H; r++) {
-    const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
-    for (int c = 0; c < W; c++, o += 4) {
-      double v[4] = {0, 0, 0, 0};
-      for (int k = 0; k < nc; k++) {
-        uint32_t s = sample_at(row, static_cast<uint64_t>(c) * nc + k, b);
-        v[k] = dmin[k] + s * (dmax[k] - dmin[k]) / maxv;
-      }
-      if (stencil) {
-        o[0] = o[1] = o[2] = 0;
-        o[3] = v[0] < 0.5 ? 255 : 0;  // a sample that decodes to 0 marks
-        continue;
-      }
-      if (cs.kind == IK_INDEXED) {
-        long idx = std::clamp(std::lround(v[0]), 0L, static_cast<long>(cs.count - 1));
-        std::memcpy(o, cs.palette.data() + idx * 3, 3);
+  if (nc == 1 && b <= 8) {
+    // A one-component pixel depends on its sample alone: convert each of the at most 256
+    // sample values once, through the same steps, and look pixels up.
+    uint8_t lut[256][4];
+    for (uint32_t s = 0; s < (1u << b); s++) {
+      double v[4] = {decoded(0, s), 0, 0, 0};
+      convert(v, lut[s]);
+    }
+    for (int r = 0; r < H; r++) {
+      const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
+      if (b == 8) {
+        for (int c = 0; c < W; c++, o += 4) std::memcpy(o, lut[row[c]], 4);
       } else {
-        double rgb[3];
-        to_rgb(cs.kind, v, rgb);
-        for (int k = 0; k < 3; k++) o[k] = channel(rgb[k]);
+        for (int c = 0; c < W; c++, o += 4)
+          std::memcpy(o, lut[sample_at(row, static_cast<uint64_t>(c), b)], 4);
       }
-      o[3] = 255;
+    }
+  } else {
+    for (int r = 0; r < H; r++) {
+      const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
+      for (int c = 0; c < W; c++, o += 4) {
+        double v[4] = {0, 0, 0, 0};
+        for (int k = 0; k < nc; k++)
+          v[k] = decoded(k, sample_at(row, static_cast<uint64_t>(c) * nc + k, b));
+        convert(v, o);
+      }
     }
   }
   if (out_stencil) *out_stencil = stencil ? 1 : 0;

@@ -463,6 +463,10 @@ void interp_execute(interp_state *st, const uint8_t *content, int32_t len) {
     p = run_operator(st, t, stack.data(), count, content, len, p);
     for (int i = 0; i < count; i++) token_release(&stack[i]);
     count = 0;
+    // Once the page is kept whatever its pixels, the rest of its drawing decides nothing.
+    if (st->raster && st->raster->stop_when_kept &&
+        (st->raster->unreadable || st->raster->text_shown || st->raster->shading))
+      return;
   }
 }
 

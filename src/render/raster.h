@@ -32,6 +32,9 @@ struct raster {
   int text_shown = 0;  // a text-showing operator ran with a string operand
   int unreadable = 0;  // a content stream, form or image could not be decoded
   int shading = 0;     // a shading from the resources was painted
+  // When set, drawing stops at the first mark: the verdict is then settled, and a page of
+  // undecodable scan data need not be painted in full.
+  int stop_when_kept = 0;
 };
 
 // Allocates both planes, white and opaque, with the clip set to the whole raster. False when

@@ -36,7 +36,7 @@ matrix base_matrix(const pageinfo &pg, int rotate, double s, int height) {
 }  // namespace
 
 c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_width,
-                               int *out_height, render_marks *marks) {
+                               int *out_height, render_marks *marks, bool stop_when_kept) {
   int count = doc.pages.count();
   if (index < 0 || index >= count) {
     pdfcore_set_error("page %d out of range (1..%d)", index + 1, count);
@@ -61,6 +61,7 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
     pdfcore_set_error("out of memory rendering page %d", index + 1);
     return nullptr;
   }
+  r.stop_when_kept = stop_when_kept;
 
   const pdf_obj *page = obj_find(doc.objs, pg.num);
   if (page) {
@@ -71,7 +72,8 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
     // One content run is bounded by the interpreter's 32-bit positions; a page with more is
     // kept rather than judged by part of its content.
     if (content.len > 0x7FFFFFFF) r.unreadable = 1;
-    if (buf_ok(content) && content.len > 0 && content.len <= 0x7FFFFFFF) {
+    if (buf_ok(content) && content.len > 0 && content.len <= 0x7FFFFFFF &&
+        !(stop_when_kept && r.unreadable)) {
       int32_t res_len = 0;
       c_ptr<uint8_t> res = pdfcore_page_resources(doc, index);
       if (res) res_len = static_cast<int32_t>(std::strlen(reinterpret_cast<char *>(res.get())));

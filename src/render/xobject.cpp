@@ -49,6 +49,8 @@ void draw_decoded(interp_state *st, const pdf_obj &obj, const image_options &opt
       decode_image(doc_or_empty(st), obj, &w, &h, &alpha, &stencil, &unreadable, opt);
   if (unreadable || !px) st->raster->unreadable = 1;
   if (!px) return;
+  // A page already kept needs no pixels of an image that could not be read.
+  if (unreadable && st->raster->stop_when_kept) return;
   if (stencil) {
     // A stencil mask paints its marking samples in the fill colour.
     double r = 0, g = 0, b = 0;

@@ -108,6 +108,19 @@ TEST_F(Detect, MarksKeepAPage) {
   b.stream(23, "/Filter /ASCII85Decode", "6<#'U880Lq<,*OE;u~>");  // "BT (Hi) Tj ET"
   b.xref_trailer("/Root 1 0 R");
   EXPECT_EQ(detect(b.str()), "[2]");
+
+  // Stopping the drawing at the first mark settles the same verdicts as drawing in full.
+  std::string pdf = b.str();
+  c_ptr<uint8_t> bytes(static_cast<uint8_t *>(std::malloc(pdf.size())));
+  std::memcpy(bytes.get(), pdf.data(), pdf.size());
+  pdf_doc doc;
+  ASSERT_EQ(doc_load_bytes(std::move(bytes), static_cast<int32_t>(pdf.size()), "m", doc), 0);
+  for (int32_t i = 0; i < doc.pages.count(); ++i) {
+    page_verdict quick = classify_page(doc, i, 99), full = classify_page(doc, i, 99, true);
+    EXPECT_EQ(quick.blank, full.blank) << i;
+    EXPECT_EQ(quick.unread, full.unread) << i;
+    EXPECT_EQ(quick.marked, full.marked) << i;
+  }
 }
 
 TEST_F(Detect, WholePageBoxIsRendered) {
