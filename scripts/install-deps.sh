@@ -2,7 +2,8 @@
 # Installs what building and testing leafsift needs on a fresh Debian 12 machine.
 set -euo pipefail
 packages=(cmake g++ make binutils googletest libgtest-dev zlib1g-dev pkg-config
-          qpdf poppler-utils libjpeg-turbo-progs)
+          qpdf poppler-utils libjpeg-turbo-progs fonts-liberation
+          libtiff-tools imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

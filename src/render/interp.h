@@ -9,6 +9,7 @@
 #include "pdfcore/document.h"
 #include "pdfcore/objects.h"
 #include "render/colour.h"
+#include "render/font.h"
 #include "render/path.h"
 #include "render/raster.h"
 #include "render/tokenizer.h"
@@ -23,8 +24,6 @@ inline constexpr int k_ctm_stack_size = 32;
 inline constexpr int k_operand_stack_size = 256;
 inline constexpr int k_colour_space_cache = 16;
 inline constexpr int k_max_form_depth = 32;
-
-struct pdf_font;
 
 // What a q saves besides the CTM, and its Q restores.
 struct gstate_saved {
@@ -80,6 +79,13 @@ struct interp_state {
   const interp_state *caller = nullptr;
   int32_t form_num = 0;
   int form_depth = 0;
+  // 1 for the state of a Type 3 glyph procedure: states up the caller chain with it set count
+  // how deeply procedures nest.
+  int in_glyph = 0;
+
+  // The fonts resolved by Tf in this state; the records live as long as the state, and forms
+  // run from it borrow its current font.
+  struct font_cache fonts;
 
   interp_state() = default;
   interp_state(const interp_state &) = delete;
