@@ -11,6 +11,7 @@
 #include "leafsift.h"
 #include "pdfcore/document.h"
 #include "pdfcore/error.h"
+#include "render/builtin_fonts.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ extern "C" {
 
 int leafsift_init(void) {
   pdfcore_set_error("%s", "");
+  lsf_load_fonts();
   return 1;
 }
 
@@ -90,6 +92,7 @@ void leafsift_cleanup(void) {
   g_detect_json.clear();
   g_stats_json.clear();
   g_have_stats = 0;
+  lsf_free_fonts();
   pdfcore_set_error("%s", "");
 }
 

@@ -5,14 +5,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "pdfcore/mem.h"
+#include "render/path.h"
 
 enum font_kind { FONT_SIMPLE = 1, FONT_TYPE0 = 2, FONT_TYPE3 = 3 };
 
 struct glyph_entry {
   uint32_t glyph = 0;  // 0: no glyph
   double advance = 0;  // fraction of the font size
+};
+
+// A glyph's outline as path segments in font units, kept once read so that every later
+// showing of the code fills the same segments without reading the font again.
+struct glyph_path {
+  path segs;
+  int read = 0;  // 1 once the outline was read, also when it gave nothing
 };
 
 struct pdf_font {
@@ -24,12 +33,14 @@ struct pdf_font {
   // process-wide table.
   glyph_entry *glyph_map = nullptr;
   c_ptr<glyph_entry> owned_map;
-  c_ptr<c_ptr<uint8_t>> procs;  // Type 3: 256 decoded glyph procedures (null entries)
+  std::unique_ptr<c_ptr<uint8_t>[]> procs;  // Type 3: 256 decoded glyph procedures, or null
   c_ptr<int> proc_lens;
   c_ptr<double> t3_widths;
   c_ptr<double> widths;  // /Widths as fractions of the font size, 256 entries
   int builtin = -1;
   int shared_map = 0;
+  // Outlines already turned into path segments, per code; made on the first glyph drawn.
+  std::unique_ptr<glyph_path[]> outlines;
 
   pdf_font() = default;
   pdf_font(const pdf_font &) = delete;

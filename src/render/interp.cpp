@@ -13,6 +13,7 @@
 #include "render/clip.h"
 #include "render/fill.h"
 #include "render/stroke.h"
+#include "render/text.h"
 #include "render/xobject.h"
 
 namespace {
@@ -24,7 +25,7 @@ enum op_id {
   OP_f, OP_F, OP_f_star, OP_B, OP_b, OP_B_star, OP_b_star, OP_S, OP_W, OP_W_star,
   OP_g, OP_G, OP_rg, OP_RG, OP_k, OP_K, OP_cs, OP_CS, OP_sc, OP_SC, OP_scn, OP_SCN,
   OP_sh,
-  OP_Tf, OP_Td, OP_TD, OP_Tm, OP_T_star, OP_Tw, OP_Tc, OP_Tz, OP_TJ, OP_Tj, OP_quote,
+  OP_BT, OP_Tf, OP_Td, OP_TD, OP_Tm, OP_T_star, OP_Tw, OP_Tc, OP_Tz, OP_TJ, OP_Tj, OP_quote,
   OP_dquote,
   OP_BI, OP_Do,
 };
@@ -87,6 +88,7 @@ op_id lookup_op(const char *s, int32_t n) {
       case two('T', 'J'): return OP_TJ;
       case two('T', 'j'): return OP_Tj;
       case two('B', 'I'): return OP_BI;
+      case two('B', 'T'): return OP_BT;
       case two('D', 'o'): return OP_Do;
       default: return OP_UNKNOWN;
     }
@@ -368,9 +370,14 @@ int32_t run_operator(interp_state *st, const token &optok, const token *ops, int
     case OP_quote:
     case OP_dquote:
       if (st->raster && shows_string(op, ops, n)) st->raster->text_shown = 1;
+      // A page that shows text is kept whatever its pixels: when only the verdict is wanted,
+      // its glyphs need not be painted.
+      if (!st->raster || !st->raster->stop_when_kept || !st->raster->text_shown)
+        text_operator(st, optok.name, ops, n);
       break;
-    case OP_Tf: case OP_Td: case OP_TD: case OP_Tm: case OP_T_star: case OP_Tw: case OP_Tc:
-    case OP_Tz:
+    case OP_BT: case OP_Tf: case OP_Td: case OP_TD: case OP_Tm: case OP_T_star: case OP_Tw:
+    case OP_Tc: case OP_Tz:
+      text_operator(st, optok.name, ops, n);
       break;
 
     case OP_BI: {

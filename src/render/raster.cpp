@@ -23,5 +23,6 @@ bool raster_init(raster &r, int width, int height) {
   r.stroke_opacity = 1.0;
   r.clip_empty = 0;
   r.text_shown = r.unreadable = r.shading = 0;
+  r.nested_glyph_runs = 0;
   return true;
 }

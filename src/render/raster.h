@@ -35,6 +35,8 @@ struct raster {
   // When set, drawing stops at the first mark: the verdict is then settled, and a page of
   // undecodable scan data need not be painted in full.
   int stop_when_kept = 0;
+  // Type 3 glyph procedures run from inside other glyph procedures on this page.
+  int64_t nested_glyph_runs = 0;
 };
 
 // Allocates both planes, white and opaque, with the clip set to the whole raster. False when

@@ -8,7 +8,7 @@
 
 struct interp_state;
 
-// Tf, Td, TD, Tm, T*, Tw, Tc, Tz, Tj, ', " and TJ, named by the operator's text, with the
+// BT, Tf, Td, TD, Tm, T*, Tw, Tc, Tz, Tj, ', " and TJ, named by the operator's text, with the
 // operands ops[0..n-1]. False when the name is no text operator.
 bool text_operator(interp_state *st, const char *op, const token *ops, int n);
 
