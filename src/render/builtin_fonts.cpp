@@ -90,14 +90,18 @@ int builtin_font_dirs(char out[6][600]) {
 }
 
 void load_font_files() {
+  find_exe_dir();
+  char dirs[6][600];
+  const int ndirs = builtin_font_dirs(dirs);
+  load_font_files_from(dirs, ndirs);
+}
+
+void load_font_files_from(const char (*dirs)[600], int ndirs) {
   lsf_free_fonts();
   for (int s = 0; s < k_builtin_slots; s++) {
     g_font_files[s] = builtin_font_constant(s);
     g_font_lens[s] = builtin_font_constant_len(s);
   }
-  find_exe_dir();
-  char dirs[6][600];
-  const int ndirs = builtin_font_dirs(dirs);
   for (int s = 0; s < k_builtin_slots; s++) {
     for (int d = 0; d < ndirs; d++) {
       char path[512];

@@ -22,6 +22,8 @@ int builtin_font_constant_len(int slot);
 // Fills the slots: the constant arrays, replaced by files found on disk in the fixed search
 // order. Reports nothing.
 void load_font_files();
+// The same with the directories given (each ending in '/'), searched in order.
+void load_font_files_from(const char (*dirs)[600], int ndirs);
 void lsf_load_fonts();
 // Releases loaded files and empties every slot.
 void lsf_free_fonts();

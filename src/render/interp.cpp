@@ -25,8 +25,8 @@ enum op_id {
   OP_f, OP_F, OP_f_star, OP_B, OP_b, OP_B_star, OP_b_star, OP_S, OP_W, OP_W_star,
   OP_g, OP_G, OP_rg, OP_RG, OP_k, OP_K, OP_cs, OP_CS, OP_sc, OP_SC, OP_scn, OP_SCN,
   OP_sh,
-  OP_BT, OP_Tf, OP_Td, OP_TD, OP_Tm, OP_T_star, OP_Tw, OP_Tc, OP_Tz, OP_TJ, OP_Tj, OP_quote,
-  OP_dquote,
+  OP_BT, OP_Tf, OP_Td, OP_TD, OP_Tm, OP_T_star, OP_Tw, OP_Tc, OP_Tz, OP_TJ, OP_Tj,
+  OP_quote, OP_dquote,
   OP_BI, OP_Do,
 };
 

@@ -57,7 +57,7 @@ int cmap_priority(uint32_t platform, uint32_t encoding) {
 // Format 0: one byte per code for the first 256 codes.
 void cmap_format0(const span &sub, uint16_t *table) {
   for (uint32_t code = 0; code < 256; ++code) {
-    uint32_t g;
+    uint32_t g = 0;
     if (!sub.u8(6 + code, g)) return;
     table[code] = uint16_t(g);
   }
@@ -66,14 +66,14 @@ void cmap_format0(const span &sub, uint16_t *table) {
 // Format 4: segments of consecutive codes, each mapped by a delta or through the glyph index
 // array that its idRangeOffset points into.
 void cmap_format4(const span &sub, uint16_t *table) {
-  uint32_t seg_x2;
+  uint32_t seg_x2 = 0;
   if (!sub.u16(6, seg_x2)) return;
   const uint64_t seg = seg_x2 / 2;
   // A hostile count is cut; the arrays keep the positions the full count gives them.
   const uint64_t nread = seg < 4096 ? seg : 4096;
   for (uint64_t i = 0; i < nread; ++i) {
     const uint64_t range_at = 16 + 6 * seg + 2 * i;
-    uint32_t end, start, delta, range;
+    uint32_t end = 0, start = 0, delta = 0, range = 0;
     if (!sub.u16(14 + 2 * i, end) || !sub.u16(16 + 2 * seg + 2 * i, start) ||
         !sub.u16(16 + 4 * seg + 2 * i, delta) || !sub.u16(range_at, range))
       return;  // the arrays run past the table; every later segment would as well
@@ -83,7 +83,7 @@ void cmap_format4(const span &sub, uint16_t *table) {
       if (range == 0) {
         g = (c + delta) & 0xFFFF;
       } else {
-        uint32_t v;
+        uint32_t v = 0;
         if (sub.u16(range_at + range + 2 * uint64_t(c - start), v) && v != 0)
           g = (v + delta) & 0xFFFF;
       }
@@ -96,11 +96,11 @@ void cmap_format4(const span &sub, uint16_t *table) {
 
 // Format 6: one dense run of codes from firstCode.
 void cmap_format6(const span &sub, uint16_t *table) {
-  uint32_t first, count;
+  uint32_t first = 0, count = 0;
   if (!sub.u16(6, first) || !sub.u16(8, count)) return;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t code = first + i;
-    uint32_t g;
+    uint32_t g = 0;
     if (code > 0xFFFF || !sub.u16(10 + 2 * uint64_t(i), g)) return;
     table[code] = uint16_t(g);
   }
@@ -109,12 +109,12 @@ void cmap_format6(const span &sub, uint16_t *table) {
 // Format 12: groups of codes mapped to consecutive glyphs; only the 16-bit codes have a place in
 // the table.
 void cmap_format12(const span &sub, uint16_t *table) {
-  uint32_t ngroups;
+  uint32_t ngroups = 0;
   if (!sub.u32(12, ngroups)) return;
   if (ngroups > 16384) ngroups = 16384;
   for (uint32_t i = 0; i < ngroups; ++i) {
     const uint64_t at = 16 + 12 * uint64_t(i);
-    uint32_t start, end, glyph;
+    uint32_t start = 0, end = 0, glyph = 0;
     if (!sub.u32(at, start) || !sub.u32(at + 4, end) || !sub.u32(at + 8, glyph)) return;
     if (start > end || end - start > 4096) continue;
     for (uint32_t c = start; c <= end && c <= 0xFFFF; ++c)
@@ -166,7 +166,7 @@ bool outline_glyph(outline_ctx &cx, uint32_t glyph, int depth, uint16_t dx, uint
 // A simple glyph: contour ends, instructions (skipped), flags, then the x and the y deltas.
 bool outline_simple(outline_ctx &cx, const span &g, uint32_t ncontours, uint16_t dx,
                     uint16_t dy) {
-  uint32_t inst;
+  uint32_t inst = 0;
   if (!g.u16(10 + 2 * uint64_t(ncontours), inst) || inst >= 0x8000) return false;
   uint64_t at = 12 + 2 * uint64_t(ncontours) + inst;
   if (at > g.n) return false;
@@ -175,7 +175,7 @@ bool outline_simple(outline_ctx &cx, const span &g, uint32_t ncontours, uint16_t
   const size_t ebase = cx.ends.size;
   int64_t prev = -1;
   for (uint32_t i = 0; i < ncontours; ++i) {
-    uint32_t e;
+    uint32_t e = 0;
     g.u16(10 + 2 * uint64_t(i), e);  // inside: the instruction length after it was read
     if (int64_t(e) <= prev) return false;  // a contour of no points or ends out of order
     prev = e;
@@ -190,7 +190,7 @@ bool outline_simple(outline_ctx &cx, const span &g, uint32_t ncontours, uint16_t
   tf_point *pt = cx.pts.data.get() + base;
   uint16_t *en = cx.ends.data.get() + ebase;
   for (uint32_t i = 0; i < ncontours; ++i) {
-    uint32_t e;
+    uint32_t e = 0;
     g.u16(10 + 2 * uint64_t(i), e);
     en[i] = uint16_t(base + e);
   }
@@ -198,7 +198,7 @@ bool outline_simple(outline_ctx &cx, const span &g, uint32_t ncontours, uint16_t
   // The whole flag byte rests in on_curve until the coordinates are read.
   uint64_t xbytes = 0, ybytes = 0;
   for (size_t i = 0; i < count;) {
-    uint32_t f, repeat = 0;
+    uint32_t f = 0, repeat = 0;
     if (!g.u8(at++, f)) return false;
     if ((f & 0x08) && !g.u8(at++, repeat)) return false;
     for (size_t k = 0; k <= repeat && i < count; ++k, ++i) {
@@ -253,12 +253,11 @@ bool outline_composite(outline_ctx &cx, const span &g, int depth, uint16_t dx, u
   const size_t own_start = cx.pts.size;
   uint64_t at = 10;
   while (at + 3 < g.n) {
-    uint32_t flags, index, a, b;
+    uint32_t flags = 0, index = 0, a = 0, b = 0;
     g.u16(at, flags);
     g.u16(at + 2, index);
     if (flags & 0x0001) {
       if (!g.u16(at + 4, a) || !g.u16(at + 6, b)) break;
-      a = uint16_t(int16_t(a));
       at += 8;
     } else {
       if (!g.u8(at + 4, a) || !g.u8(at + 5, b)) break;
@@ -296,7 +295,7 @@ bool outline_glyph(outline_ctx &cx, uint32_t glyph, int depth, uint16_t dx, uint
                    bool *composite) {
   *composite = false;
   if (++cx.work > k_outline_work || glyph >= cx.nglyphs) return false;
-  uint32_t start, end;
+  uint32_t start = 0, end = 0;
   if (cx.long_loca) {
     if (!cx.loca.u32(4 * uint64_t(glyph), start) || !cx.loca.u32(4 * uint64_t(glyph) + 4, end))
       return false;
@@ -310,7 +309,7 @@ bool outline_glyph(outline_ctx &cx, uint32_t glyph, int depth, uint16_t dx, uint
   if (start >= end || !cx.glyf.has(start, end - start)) return false;
   const span g{cx.glyf.p + start, end - start};
   if (g.n < 16) return false;
-  uint32_t nc;
+  uint32_t nc = 0;
   g.u16(0, nc);
   const int16_t ncontours = int16_t(uint16_t(nc));
   if (ncontours == 0) return false;
@@ -335,12 +334,12 @@ int tf_font_open(const uint8_t *font, int len, tf_dir *dir) {
   if (!dir) return 1;
   // A collection is read with the single-font layout; its header gives no usable tables.
   const span data{font, uint64_t(len)};
-  uint32_t n;
+  uint32_t n = 0;
   data.u16(4, n);
   if (n > uint32_t(k_tf_max_tables)) n = k_tf_max_tables;
   for (uint32_t i = 0; i < n; ++i) {
     const uint64_t at = 12 + 16 * uint64_t(i);
-    uint32_t offset, length;
+    uint32_t offset = 0, length = 0;
     if (!data.has(at, 16)) break;
     data.u32(at + 8, offset);
     data.u32(at + 12, length);
@@ -369,7 +368,7 @@ void tf_build_cmap(const uint8_t *font, int len, uint16_t *table, int *out_ok) {
   tf_dir dir;
   span cmap;
   if (!tf_font_open(font, len, &dir) || !find_span(font, dir, "cmap", cmap)) return;
-  uint32_t nrecords;
+  uint32_t nrecords = 0;
   if (!cmap.u16(2, nrecords) || nrecords == 0) return;
   if (nrecords > 32) nrecords = 32;
 
@@ -377,7 +376,7 @@ void tf_build_cmap(const uint8_t *font, int len, uint16_t *table, int *out_ok) {
   uint32_t best_offset = 0, best_format = 0;
   for (uint32_t i = 0; i < nrecords; ++i) {
     const uint64_t at = 4 + 8 * uint64_t(i);
-    uint32_t platform, encoding, offset, format;
+    uint32_t platform = 0, encoding = 0, offset = 0, format = 0;
     if (!cmap.u16(at, platform) || !cmap.u16(at + 2, encoding) || !cmap.u32(at + 4, offset))
       break;
     if (!cmap.u16(offset, format)) continue;
@@ -410,7 +409,7 @@ void tf_hmtx(const uint8_t *font, int len, uint32_t glyph, int *out_advance) {
       !find_span(font, dir, "hmtx", hmtx) || !find_span(font, dir, "loca", loca) ||
       !find_span(font, dir, "maxp", maxp))
     return;
-  uint32_t nglyphs;
+  uint32_t nglyphs = 0;
   if (!maxp.u16(4, nglyphs) || glyph >= nglyphs) return;
   // Without hhea every glyph has a long metric of its own; an hhea too short to hold
   // numberOfHMetrics cannot say which metric applies, so the glyph gets no advance.
@@ -418,7 +417,7 @@ void tf_hmtx(const uint8_t *font, int len, uint32_t glyph, int *out_advance) {
   if (find_span(font, dir, "hhea", hhea) && !hhea.u16(34, nmetrics)) return;
   if (nmetrics == 0) return;
   const uint64_t metric = glyph < nmetrics ? glyph : nmetrics - 1;
-  uint32_t advance;
+  uint32_t advance = 0;
   if (!hmtx.has(4 * metric, 4) || !hmtx.u16(4 * metric, advance)) return;
   *out_advance = int(advance);
 }
@@ -435,7 +434,7 @@ int tf_glyph_outline(const uint8_t *font, int len, uint32_t glyph, tf_point **ou
   tf_dir dir;
   outline_ctx cx;
   span head, maxp;
-  uint32_t format;
+  uint32_t format = 0;
   if (!tf_font_open(font, len, &dir) || !find_span(font, dir, "loca", cx.loca) ||
       !find_span(font, dir, "glyf", cx.glyf) || !find_span(font, dir, "head", head) ||
       !find_span(font, dir, "maxp", maxp) || !maxp.u16(4, cx.nglyphs) || cx.nglyphs == 0 ||
@@ -456,7 +455,7 @@ int tf_glyph_outline(const uint8_t *font, int len, uint32_t glyph, tf_point **ou
 int tf_units_per_em(const uint8_t *font, int len) {
   tf_dir dir;
   span head;
-  uint32_t units;
+  uint32_t units = 0;
   if (!tf_font_open(font, len, &dir) || !find_span(font, dir, "head", head) ||
       !head.u16(18, units))
     return 0;

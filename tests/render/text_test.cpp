@@ -119,7 +119,8 @@ TEST_F(TextKinds, PenAdvancesByTheRulesOfEachFontKind) {
 // rendering at 48 dpi: the ink of every line stands within 2 pixels of the reference.
 TEST(TextPage, LinesStandWhereAReferenceRendererPutsThem) {
   const std::string pdftoppm = "/usr/bin/pdftoppm";
-  if (run_command("test -x " + pdftoppm) != 0) GTEST_SKIP() << "poppler-utils' pdftoppm is not installed";
+  if (run_command("test -x " + pdftoppm) != 0)
+    GTEST_SKIP() << "poppler-utils' pdftoppm is not installed";
   std::string content;
   const char *fonts[] = {"/H", "/T", "/C"};
   for (int i = 0; i < 12; i++) {
