@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -210,3 +211,52 @@ TEST_F(Glyphs, Type3ProceduresThatShowThemselvesEnd) {
 }
 
 }  // namespace
+
+// Embedded programs are hostile input: damaged copies of a real font, drawn through the whole
+// path from font resolution to the fill, never crash or read outside their data.
+TEST(GlyphBadInput, DamagedEmbeddedProgramsAreDrawnSafely) {
+  lsf_load_fonts();
+  const std::string good = text_test::builtin_bytes(0);
+  unsigned seed = 99;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 24; round++) {
+    std::string font = good;
+    if (round % 3 == 0) {
+      font.resize(next(static_cast<unsigned>(good.size())));
+    } else {
+      // Damage lands in the table directory and the tables the drawing reads.
+      for (int k = 0; k < 40; k++) {
+        unsigned at = round % 3 == 1 ? next(12 + 16 * 20)
+                                     : next(static_cast<unsigned>(font.size()));
+        font[at] = static_cast<char>(next(256));
+      }
+    }
+    pdf_builder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 40 40] >>");
+    b.obj(10, "<< /Type /Font /Subtype /TrueType /FontDescriptor 11 0 R >>");
+    b.obj(11, "<< /Type /FontDescriptor /FontFile2 12 0 R >>");
+    b.stream(12, "", font);
+    b.xref_trailer("/Root 1 0 R");
+    const std::string &pdf = b.str();
+    c_ptr<uint8_t> mem(static_cast<uint8_t *>(std::malloc(pdf.size())));
+    std::memcpy(mem.get(), pdf.data(), pdf.size());
+    pdf_doc doc;
+    ASSERT_EQ(doc_load_bytes(std::move(mem), static_cast<int32_t>(pdf.size()), "t", doc), 0);
+    raster r;
+    ASSERT_TRUE(raster_init(r, 40, 40));
+    const std::string res = "<< /Font << /F 10 0 R >> >>";
+    std::string content = "/F 20 Tf 1 5 Td (";
+    for (int c = 33; c < 127; c++)
+      if (c != '(' && c != ')' && c != '\\') content += static_cast<char>(c);
+    content += ") Tj";
+    interp_state st;
+    interp_state_setup(st, &doc, &r, text_test::u8(res), static_cast<int32_t>(res.size()),
+                       k_identity);
+    interp_execute(&st, text_test::u8(content), static_cast<int32_t>(content.size()));
+  }
+}
