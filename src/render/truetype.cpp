@@ -142,9 +142,9 @@ struct block {
   }
 };
 
-// Work allowed for one outline, in points read plus glyphs visited. Real composite glyphs use a
-// tiny part of it; it stops a font whose components name each other many times over from
-// multiplying the work level by level.
+// Work allowed for one outline, in contour ends and points read plus component records and
+// glyphs visited. Real composite glyphs use a tiny part of it; it stops a font whose components
+// name each other many times over from multiplying the work level by level.
 constexpr int64_t k_outline_work = int64_t(1) << 21;
 
 // One outline being gathered. Components append straight to the blocks, moved by the sum of
@@ -173,6 +173,8 @@ bool outline_simple(outline_ctx &cx, const span &g, uint32_t ncontours, uint16_t
 
   const size_t base = cx.pts.size;
   const size_t ebase = cx.ends.size;
+  cx.work += ncontours;
+  if (cx.work > k_outline_work) return false;
   int64_t prev = -1;
   for (uint32_t i = 0; i < ncontours; ++i) {
     uint32_t e = 0;
@@ -252,7 +254,7 @@ bool outline_composite(outline_ctx &cx, const span &g, int depth, uint16_t dx, u
   }
   const size_t own_start = cx.pts.size;
   uint64_t at = 10;
-  while (at + 3 < g.n) {
+  while (at + 3 < g.n && ++cx.work <= k_outline_work) {
     uint32_t flags = 0, index = 0, a = 0, b = 0;
     g.u16(at, flags);
     g.u16(at + 2, index);
