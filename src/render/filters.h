@@ -1,5 +1,6 @@
-// Stream decoding for the renderer: ASCII85 and Flate, applied in that order; the data of
-// every other filter come back as they stand (JPEG data reach the image decoder that way).
+// Stream decoding for the renderer: ASCII85, ASCIIHex, Flate, LZW, RunLength and CCITT fax,
+// applied in the order the stream names them, with their decode parameters and predictors; at
+// any other filter the data so far come back (JPEG data reach the image decoder that way).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@ enum decode_status {
 };
 
 // A new block of decoded bytes and their number, or null. *status (when given) tells how
-// complete the result is; Flate data that yield nothing count as DECODE_FAILED.
+// complete the result is; data that yield nothing but damage count as DECODE_FAILED, while
+// data damaged partway keep what came before the damage.
 c_ptr<uint8_t> rvx_stream_decode(const pdf_doc &doc, const pdf_obj &obj, int32_t *out_len,
                                  int *status = nullptr);

@@ -272,73 +272,6 @@ inline uint32_t sample_at(const uint8_t *row, uint64_t index, int b) {
   }
 }
 
-// Flate data of scans are often written with PNG row predictors, which the stream decoder
-// leaves in place: each row is one filter-type byte followed by the row's bytes. Undone here
-// from the /DecodeParms of the image. False when the parameters ask for something not undone
-// (the TIFF predictor, an unknown row filter).
-bool undo_predictor(const dict_text &d, bool abbreviations, c_ptr<uint8_t> &data, int32_t *len) {
-  int32_t p = key_value(d, "DecodeParms", "DP", abbreviations);
-  if (p < 0 || d.t[p] != '<') return true;
-  int32_t end = value_end(d.t, p, d.len);
-  auto param = [&](const char *key, double missing) {
-    int32_t v = dict_value(d.t, p, end, key);
-    double x = missing;
-    if (v >= 0 && !read_real(d.t, end, &v, &x)) x = missing;
-    return x;
-  };
-  const double pred = param("Predictor", 1);
-  if (pred < 2) return true;
-  if (pred < 10) return false;
-  const double colors = param("Colors", 1), bpc = param("BitsPerComponent", 8),
-               columns = param("Columns", 1);
-  if (colors < 1 || colors > 32 || bpc < 1 || bpc > 16 || columns < 1 || columns > 1e6)
-    return false;
-  const uint64_t bits = static_cast<uint64_t>(colors) * static_cast<uint64_t>(bpc);
-  const uint64_t bpp = std::max<uint64_t>(1, (bits + 7) / 8);
-  const uint64_t rowlen = (bits * static_cast<uint64_t>(columns) + 7) / 8;
-  const uint64_t rows = static_cast<uint64_t>(*len) / (rowlen + 1);
-  c_ptr<uint8_t> out = alloc_bytes(std::max<uint64_t>(1, rows * rowlen));
-  if (!out) return false;
-  const uint8_t *in = data.get();
-  uint8_t *o = out.get();
-  for (uint64_t r = 0; r < rows; r++) {
-    const uint8_t type = in[r * (rowlen + 1)];
-    const uint8_t *src = in + r * (rowlen + 1) + 1;
-    uint8_t *row = o + r * rowlen;
-    const uint8_t *prev = r > 0 ? row - rowlen : nullptr;
-    for (uint64_t i = 0; i < rowlen; i++) {
-      int a = i >= bpp ? row[i - bpp] : 0;
-      int b = prev ? prev[i] : 0;
-      int c = prev && i >= bpp ? prev[i - bpp] : 0;
-      int x = src[i];
-      switch (type) {
-        case 0:
-          break;
-        case 1:
-          x += a;
-          break;
-        case 2:
-          x += b;
-          break;
-        case 3:
-          x += (a + b) / 2;
-          break;
-        case 4: {
-          int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-          x += pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-          break;
-        }
-        default:
-          return false;
-      }
-      row[i] = static_cast<uint8_t>(x);
-    }
-  }
-  data = std::move(out);
-  *len = static_cast<int32_t>(std::min<uint64_t>(rows * rowlen, INT32_MAX));
-  return true;
-}
-
 }  // namespace
 
 bool read_real(const uint8_t *data, int32_t end, int32_t *pos, double *out) {
@@ -418,7 +351,6 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
     *unreadable = 1;
     return nullptr;
   }
-  if (status == DECODE_OK && !undo_predictor(d, ab, data, &L)) *unreadable = 1;
   const uint64_t npix = static_cast<uint64_t>(W) * static_cast<uint64_t>(H);
   c_ptr<uint8_t> out = alloc_bytes(npix * 4);
   if (!out) {

@@ -215,6 +215,25 @@ void inline_image_draw(interp_state *st, const uint8_t *content, int32_t params,
       }
       text += " ] ";
     }
+    // So are the decode parameters and the height (the fax decoder's bound on its rows), under
+    // the full keys the stream decoder reads; their values are written as they stand.
+    static const char *const keys[][3] = {{"DecodeParms", "DP", "/DecodeParms "},
+                                          {"Height", "H", "/Height "}};
+    for (const auto &key : keys) {
+      int32_t q = find_name(content, id, params, id, key[0]);
+      int32_t qlen = static_cast<int32_t>(std::strlen(key[0])) + 1;
+      if (q < 0) {
+        q = find_name(content, id, params, id, key[1]);
+        qlen = static_cast<int32_t>(std::strlen(key[1])) + 1;
+      }
+      if (q < 0) continue;
+      int32_t p = skip_blank(content, q + qlen, id);
+      if (p >= id) continue;
+      int32_t end = value_end(content, p, id);
+      text += key[2];
+      text.append(reinterpret_cast<const char *>(content + p), static_cast<size_t>(end - p));
+      text += ' ';
+    }
     text.append(reinterpret_cast<const char *>(content + params), static_cast<size_t>(id - params));
     text += " >>\n";
     text.append(reinterpret_cast<const char *>(content + data_start),

@@ -104,7 +104,7 @@ TEST_F(Detect, MarksKeepAPage) {
   b.obj(8, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 50000 50000] >>");
   b.stream(20, "/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0 g 0 0 10 10 re f");
   b.stream(21, "", "/Sh0 sh");
-  b.stream(22, "/Filter /LZWDecode", "\x80\x0b\x60\x50");
+  b.stream(22, "/Filter /JBIG2Decode", "\x80\x0b\x60\x50");
   b.stream(23, "/Filter /ASCII85Decode", "6<#'U880Lq<,*OE;u~>");  // "BT (Hi) Tj ET"
   b.xref_trailer("/Root 1 0 R");
   EXPECT_EQ(detect(b.str()), "[2]");

@@ -474,7 +474,7 @@ TEST_F(InterpDoc, XObjectsAndInlineImagesAreDrawn) {
       {"(Im0) Do", "<< /XObject << /Im0 11 0 R >> >>", 0, 1},
       {"20 0 0 20 0 0 cm BI /W 1 /H 1 /BPC 8 /CS /G ID \\xff EI", "", 0, 1},
       {"20 0 0 20 0 0 cm BI /W 1 /H 1 /BPC 8 /CS /G ID \\x00 EI", "", 0, 0},
-      {"20 0 0 20 0 0 cm BI /W 1 /H 1 /CS /G /F /CCF ID \\x00 EI", "", 1, 0},
+      {"20 0 0 20 0 0 cm BI /W 1 /H 1 /CS /G /F /JBIG2Decode ID \\x00 EI", "", 1, 0},
   };
   for (const auto &c : cases) {
     ASSERT_TRUE(raster_init(r, 20, 20));
