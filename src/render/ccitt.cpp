@@ -5,8 +5,8 @@
 
 #include <climits>
 #include <cstdlib>
-#include <new>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -21,6 +21,8 @@ struct code_def {
   int run;
 };
 
+// White runs of the one-dimensional code (also the runs of two-dimensional horizontal mode):
+// terminating codes for 0..63, then make-up codes for multiples of 64 up to 1728.
 const code_def kWhite[] = {
     {"00110101", 0},    {"000111", 1},      {"0111", 2},        {"1000", 3},
     {"1011", 4},        {"1100", 5},        {"1110", 6},        {"1111", 7},
@@ -47,6 +49,7 @@ const code_def kWhite[] = {
     {"010011010", 1600}, {"011000", 1664},  {"010011011", 1728},
 };
 
+// Black runs, laid out as the white ones.
 const code_def kBlack[] = {
     {"0000110111", 0},     {"010", 1},            {"11", 2},             {"10", 3},
     {"011", 4},            {"0011", 5},           {"0010", 6},           {"00011", 7},
@@ -75,7 +78,8 @@ const code_def kBlack[] = {
     {"0000001100100", 1664}, {"0000001100101", 1728},
 };
 
-// Make-up codes shared by both colours for runs beyond 1728.
+// Make-up codes shared by both colours for runs beyond 1728 (a longer run repeats 2560), and
+// the EOL code, eleven zeros and a one.
 const code_def kExtended[] = {
     {"00000001000", 1792},  {"00000001100", 1856},  {"00000001101", 1920},
     {"000000010010", 1984}, {"000000010011", 2048}, {"000000010100", 2112},
@@ -112,6 +116,8 @@ tables make_tables() {
     add_code(t.white, kPeek, c.bits, v);
     add_code(t.black, kPeek, c.bits, v);
   }
+  // The two-dimensional mode codes: vertical (a1 within 3 of b1), horizontal, pass. Seven
+  // zeros open an EOL or the uncompressed-mode extension, which is not read.
   const struct {
     const char *bits;
     int m;
@@ -141,7 +147,8 @@ class bit_reader {
     int64_t byte = pos_ >> 3;
     uint32_t w = 0;
     if (byte + 4 <= len_) {
-      w = (static_cast<uint32_t>(data_[byte]) << 24) | (static_cast<uint32_t>(data_[byte + 1]) << 16) |
+      w = (static_cast<uint32_t>(data_[byte]) << 24) |
+          (static_cast<uint32_t>(data_[byte + 1]) << 16) |
           (static_cast<uint32_t>(data_[byte + 2]) << 8) | data_[byte + 3];
     } else {
       for (int i = 0; i < 4; i++) {
@@ -155,6 +162,15 @@ class bit_reader {
   void skip(int n) { pos_ += n; }
   bool overrun() const { return pos_ > nbits_; }
   bool at_end() const { return pos_ >= nbits_; }
+  // True when no 1 bit is left: the data ended, perhaps after zero padding.
+  bool rest_is_zero() const {
+    if (at_end()) return true;
+    int64_t byte = pos_ >> 3;
+    if (static_cast<uint8_t>(data_[byte] << (pos_ & 7)) != 0) return false;
+    for (int64_t i = byte + 1; i < len_; i++)
+      if (data_[i]) return false;
+    return true;
+  }
   void align() { pos_ = (pos_ + 7) & ~int64_t{7}; }
   int64_t pos() const { return pos_; }
   void seek(int64_t p) { pos_ = p; }
@@ -214,6 +230,7 @@ void add_change(std::vector<int> &cur, int x, int columns) {
   cur.push_back(x);
 }
 
+// kRowShort: an EOL came before the row was full; kRowEnd: the end-of-block code.
 enum row_result { kRowOk, kRowShort, kRowEnd, kRowBad };
 
 row_result decode_1d(bit_reader &br, int columns, std::vector<int> &cur) {
@@ -332,6 +349,7 @@ c_ptr<uint8_t> ccitt_decode(const uint8_t *data, int32_t len, const ccitt_params
   if (limit < 1) return nullptr;
   const bool invert = params.black_is_1 == 0;
   const bool group4 = params.k < 0;
+  const bool align = params.encoded_byte_align != 0;
 
   c_ptr<uint8_t> out;
   int64_t cap_rows = 0;
@@ -342,13 +360,24 @@ c_ptr<uint8_t> ccitt_decode(const uint8_t *data, int32_t len, const ccitt_params
     std::vector<int> ref;
     std::vector<int> cur;
     bit_reader br(data, len);
+    // Whether the rows come after EOL codes: asked for by /EndOfLine, else seen before the
+    // first row. With byte alignment it decides where the fill goes: before an EOL (which then
+    // starts or ends on a byte boundary), or, without EOLs, before the row itself.
+    bool eols = params.end_of_line != 0;
     while (rows < limit) {
       if (group4) {
-        if (params.encoded_byte_align) br.align();
+        if (align) br.align();
       } else {
-        // Group 3 rows may open with an end-of-line code after zero fill; a second one right
-        // after it (return to control) ends the data.
-        if (br.take_eol()) {
+        bool eol = false;
+        if (!align || eols || rows == 0) eol = br.take_eol();
+        if (!eol && align) {
+          br.align();
+          if (!eols) eol = br.take_eol();
+        }
+        if (eol) {
+          if (rows == 0) eols = true;
+          // A second EOL right after the first (past its tag bit in mixed data) starts the
+          // return to control that ends the data.
           int64_t after = br.pos();
           if (params.k > 0) br.skip(1);
           if (br.take_eol()) {
@@ -356,11 +385,10 @@ c_ptr<uint8_t> ccitt_decode(const uint8_t *data, int32_t len, const ccitt_params
             break;
           }
           br.seek(after);
-        } else if (params.encoded_byte_align) {
-          br.align();
         }
       }
-      if (br.at_end()) {
+      // The data may end on any row boundary, padded with zeros to a byte.
+      if (br.rest_is_zero()) {
         clean = true;
         break;
       }
@@ -378,7 +406,7 @@ c_ptr<uint8_t> ccitt_decode(const uint8_t *data, int32_t len, const ccitt_params
         clean = true;
         break;
       }
-      if (r == kRowBad) break;
+      if (r != kRowOk) break;
       if (rows == cap_rows) {
         int64_t want = cap_rows ? cap_rows * 2 : 64;
         if (want > limit) want = limit;
@@ -397,18 +425,8 @@ c_ptr<uint8_t> ccitt_decode(const uint8_t *data, int32_t len, const ccitt_params
     return nullptr;
   }
   if (rows == 0) return nullptr;
-  int64_t total_rows = rows;
-  if (params.rows > 0 && rows < limit) {
-    void *p = std::realloc(out.get(), static_cast<size_t>(limit * stride));
-    if (!p) return nullptr;
-    (void)out.release();
-    out.reset(static_cast<uint8_t *>(p));
-    std::memset(out.get() + rows * stride, invert ? 0xff : 0x00,
-                static_cast<size_t>((limit - rows) * stride));
-    total_rows = limit;
-  }
-  if (out_len) *out_len = static_cast<int32_t>(total_rows * stride);
-  if (out_rows) *out_rows = static_cast<int32_t>(total_rows);
+  if (out_len) *out_len = static_cast<int32_t>(rows * stride);
+  if (out_rows) *out_rows = static_cast<int32_t>(rows);
   if (complete) *complete = clean ? 1 : 0;
   return out;
 }
