@@ -1,6 +1,6 @@
 // Detect over the scan folder, whose blank pages are known by construction: at the default
-// threshold paper-white, off-white and show-through blanks are found, and no content page
-// with real ink is deleted.
+// threshold paper-white, off-white and show-through blanks are found (and the noise blanks of
+// black-and-white scans), and no content page with real ink is deleted.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -62,14 +62,17 @@ TEST(CorpusScans, PaperBlanksFoundAndInkKept) {
     int page = std::stoi(row["page"]);
     bool called = blank[file].count(page) > 0;
     const std::string &kind = row["kind"];
-    // Fax-coded pages are kept unread until their filter is decoded.
-    bool decodable = row["encoding"].rfind("CCITT", 0) != 0;
-    if (row["role"] == "blank" && decodable &&
-        (kind == "white" || kind == "offwhite" || kind == "bleed")) {
+    // Black-and-white scans (fax-coded or 1-bit Flate) hold no grey: their white and noise
+    // blanks are found, and every one of their content pages is kept.
+    const bool bilevel = row["encoding"].rfind("CCITT", 0) == 0 ||
+                         row["encoding"].find("1-bit") != std::string::npos;
+    if (row["role"] == "blank" &&
+        (kind == "white" || kind == "offwhite" || kind == "bleed" ||
+         (bilevel && kind == "noise"))) {
       EXPECT_TRUE(called) << file << " p" << page << " (" << kind << ") kept";
       ++checked;
     }
-    if (row["role"] == "content" && std::stod(row["light_share_t99"]) < 98.5) {
+    if (row["role"] == "content" && (bilevel || std::stod(row["light_share_t99"]) < 98.5)) {
       EXPECT_FALSE(called) << file << " p" << page << " has ink but was called blank";
       ++checked;
     }
