@@ -1,6 +1,7 @@
-// Tests of the baseline JPEG decoder: hand-built files with flat DC-only blocks for exact sample
-// and colour checks and for every failure message, and files made by cjpeg compared with djpeg
-// (skipped when libjpeg-turbo's tools are not installed).
+// Tests of the JPEG decoder: hand-built files with flat DC-only blocks (sequential, and
+// progressive with DC refinement) for exact sample and colour checks and for every failure
+// message, and sequential and progressive files made by cjpeg compared with djpeg (skipped when
+// libjpeg-turbo's tools are not installed).
 #include "render/jpeg.h"
 
 #include <gtest/gtest.h>
@@ -431,6 +432,196 @@ TEST(Jpeg, DamagedCopiesNeverFailUncleanly) {
   }
 }
 
+// ---- Hand-built progressive frames ----
+
+// A scan's blocks in coded order, with the index of the MCU each belongs to: one component alone
+// goes through the blocks that hold its samples, several go MCU by MCU.
+struct coded_block {
+  int c, bx, by, unit;
+};
+std::vector<coded_block> scan_order(const jpeg_spec &j, const std::vector<int> &cs) {
+  int hmax = 1, vmax = 1;
+  for (const comp_spec &c : j.comps) {
+    hmax = std::max<int>(hmax, c.h);
+    vmax = std::max<int>(vmax, c.v);
+  }
+  int mx = (j.X + 8 * hmax - 1) / (8 * hmax), my = (j.Y + 8 * vmax - 1) / (8 * vmax);
+  std::vector<coded_block> order;
+  if (cs.size() == 1) {
+    const comp_spec &c = j.comps[size_t(cs[0])];
+    int cw = ((j.X * c.h + hmax - 1) / hmax + 7) / 8, ch = ((j.Y * c.v + vmax - 1) / vmax + 7) / 8;
+    for (int by = 0; by < ch; ++by)
+      for (int bx = 0; bx < cw; ++bx) order.push_back({cs[0], bx, by, by * cw + bx});
+    return order;
+  }
+  for (int y = 0; y < my; ++y)
+    for (int x = 0; x < mx; ++x)
+      for (int ci : cs)
+        for (int by = 0; by < j.comps[size_t(ci)].v; ++by)
+          for (int bx = 0; bx < j.comps[size_t(ci)].h; ++bx)
+            order.push_back({ci, x * j.comps[size_t(ci)].h + bx, y * j.comps[size_t(ci)].v + by,
+                             y * mx + x});
+  return order;
+}
+
+// The data of a DC scan over the flat blocks of j: a first scan (ah = 0) codes the DC values
+// shifted right by al as differences; a refinement sends bit al of each raw.
+bytes dc_scan_data(const jpeg_spec &j, const std::vector<int> &cs, int ah, int al) {
+  const std::vector<coded_block> order = scan_order(j, cs);
+  const int units = order.empty() ? 0 : order.back().unit + 1;
+  bit_writer bw;
+  std::vector<int> pred(j.comps.size(), 0);
+  int rst = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    const coded_block &b = order[i];
+    int dc = 8 * (j.value(b.c, b.bx, b.by) - 128);
+    if (ah == 0) {
+      int v = dc >> al;
+      int diff = v - pred[size_t(b.c)];
+      pred[size_t(b.c)] = v;
+      int mag = diff < 0 ? -diff : diff, s = 0;
+      while (mag >> s) ++s;
+      bw.put(uint32_t(s), 4);
+      if (s > 0) bw.put(uint32_t(diff < 0 ? diff + (1 << s) - 1 : diff), s);
+    } else {
+      bw.put(uint32_t(dc >> al) & 1, 1);
+    }
+    bool unit_end = i + 1 == order.size() || order[i + 1].unit != b.unit;
+    if (unit_end && j.ri > 0 && (b.unit + 1) % j.ri == 0 && b.unit + 1 < units) {
+      bw.pad();
+      bw.out.push_back(0xFF);
+      bw.out.push_back(uint8_t(0xD0 + (rst++ & 7)));
+      std::fill(pred.begin(), pred.end(), 0);
+    }
+  }
+  bw.pad();
+  return bw.out;
+}
+
+void put_scan(bytes &b, const jpeg_spec &j, const std::vector<int> &cs, int ah, int al) {
+  bytes s = {uint8_t(cs.size())};
+  for (int ci : cs) s.insert(s.end(), {j.comps[size_t(ci)].id, 0x00});
+  s.insert(s.end(), {0, 0, uint8_t(ah << 4 | al)});
+  segment(b, 0xDA, s);
+  bytes d = dc_scan_data(j, cs, ah, al);
+  b.insert(b.end(), d.begin(), d.end());
+}
+
+// The flat blocks of make_jpeg in a progressive frame: DC first sent at bit position al (in one
+// interleaved scan, or one scan per component), then refined one bit per scan. No AC scan, so
+// AC terms stay zero. tail goes before the end of image.
+bytes make_progressive(const jpeg_spec &j, int al, bool interleaved, const bytes &tail = {}) {
+  bytes b = {0xFF, 0xD8};
+  segment(b, 0xDB, dqt_ones());
+  segment(b, 0xC2, sof_payload(j.X, j.Y, j.comps));
+  segment(b, 0xC4, dht_dc());
+  if (j.ri > 0) segment(b, 0xDD, {uint8_t(j.ri >> 8), uint8_t(j.ri)});
+  std::vector<int> all;
+  for (size_t i = 0; i < j.comps.size(); ++i) all.push_back(int(i));
+  for (int bit = al; bit >= 0; --bit) {
+    int ah = bit == al ? 0 : bit + 1;
+    if (interleaved) {
+      put_scan(b, j, all, ah, bit);
+    } else {
+      for (int ci : all) put_scan(b, j, {ci}, ah, bit);
+    }
+  }
+  b.insert(b.end(), tail.begin(), tail.end());
+  b.insert(b.end(), {0xFF, 0xD9});
+  return b;
+}
+
+TEST(JpegProgressive, DcScansAndRefinementsGiveTheSequentialSamples) {
+  struct pcase {
+    int X, Y;
+    bool interleaved;
+    int al, ri;
+  };
+  const pcase cases[] = {{40, 24, true, 0, 0},  {40, 24, false, 0, 0}, {40, 24, true, 3, 0},
+                         {40, 24, false, 2, 0}, {40, 24, true, 1, 2},  {37, 23, false, 3, 3},
+                         {37, 23, true, 2, 1},  {37, 23, false, 1, 1}};
+  for (const pcase &t : cases) {
+    jpeg_spec j;
+    j.X = t.X;
+    j.Y = t.Y;
+    j.comps = {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}};
+    j.ri = t.ri;
+    // Values below 128 too, so that negative DC terms are refined.
+    j.value = [](int c, int bx, int by) { return 20 + 40 * c + 9 * bx + 23 * by; };
+    decoded seq = decode(make_jpeg(j));
+    decoded pro = decode(make_progressive(j, t.al, t.interleaved));
+    std::string what = std::to_string(t.X) + "x" + std::to_string(t.Y) +
+                       (t.interleaved ? " interleaved" : " separate") + " al " +
+                       std::to_string(t.al) + " ri " + std::to_string(t.ri);
+    ASSERT_TRUE(seq.ok) << what << ": " << seq.message;
+    ASSERT_TRUE(pro.ok) << what << ": " << pro.message;
+    EXPECT_EQ(pro.message, "") << what;
+    EXPECT_EQ(pro.pixels, seq.pixels) << what;
+  }
+}
+
+TEST(JpegProgressive, BadScanHeadersFailFirstAndEndDecodingLater) {
+  jpeg_spec j;
+  j.X = 16;
+  j.comps = {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}};
+  j.value = [](int c, int bx, int) { return 90 + 30 * c + 50 * bx; };
+  const decoded good = decode(make_progressive(j, 1, true));
+  ASSERT_TRUE(good.ok) << good.message;
+  struct scase {
+    const char *name;
+    bytes sos;
+  };
+  const scase cases[] = {
+      {"Ss > Se", {1, 1, 0x00, 5, 3, 0x00}},
+      {"Se > 63", {1, 1, 0x00, 1, 64, 0x00}},
+      {"DC with Se != 0", {1, 1, 0x00, 0, 5, 0x00}},
+      {"AC of two components", {2, 1, 0x00, 2, 0x00, 1, 63, 0x00}},
+      {"Al > 13", {1, 1, 0x00, 0, 0, 0x0E}},
+      {"Ah > 13", {1, 1, 0x00, 1, 63, 0xE0}},
+      {"no Al byte", {1, 1, 0x00, 0, 0}},
+  };
+  for (const scase &c : cases) {
+    bytes first = {0xFF, 0xD8};
+    segment(first, 0xDB, dqt_ones());
+    segment(first, 0xC2, sof_payload(j.X, j.Y, j.comps));
+    segment(first, 0xC4, dht_dc());
+    segment(first, 0xC4, dht_ac());
+    segment(first, 0xDA, c.sos);
+    first.insert(first.end(), {0x00, 0x00, 0xFF, 0xD9});
+    EXPECT_EQ(decode(first).message, "jpeg: bad SOS") << c.name;
+    bytes bad_scan;
+    segment(bad_scan, 0xDA, c.sos);
+    decoded later = decode(make_progressive(j, 1, true, bad_scan));
+    ASSERT_TRUE(later.ok) << c.name << ": " << later.message;
+    EXPECT_EQ(later.pixels, good.pixels) << c.name;
+  }
+}
+
+TEST(JpegProgressive, TablesAndStorageAreChecked) {
+  const std::vector<comp_spec> grey = {{1, 1, 1, 0}};
+  auto frame = [&](int X, int Y, const std::vector<comp_spec> &cs, const bytes &sos) {
+    bytes b = {0xFF, 0xD8};
+    segment(b, 0xDB, dqt_ones());
+    segment(b, 0xC4, dht_dc());
+    segment(b, 0xC2, sof_payload(X, Y, cs));
+    segment(b, 0xDA, sos);
+    b.insert(b.end(), {0x00, 0x00, 0xFF, 0xD9});
+    return decode(b).message;
+  };
+  // An AC scan needs an AC table; a DC refinement scan sends raw bits and needs none.
+  EXPECT_EQ(frame(8, 8, grey, {1, 1, 0x00, 1, 63, 0x00}), "jpeg: missing Huffman table");
+  EXPECT_EQ(frame(8, 8, grey, {1, 1, 0x30, 0, 0, 0x10}), "");
+  EXPECT_EQ(frame(8, 8, grey, {1, 1, 0x10, 0, 0, 0x00}), "jpeg: missing Huffman table");
+  EXPECT_EQ(frame(8, 8, {{1, 1, 1, 2}}, {1, 1, 0x00, 0, 0, 0x00}), "jpeg: missing quant table");
+  // Four components sampled 1x15 pad 3051 rows to 3120: their coefficients would need more than
+  // the bound though the frame is within the pixel limit.
+  std::vector<comp_spec> tall;
+  for (uint8_t i = 1; i <= 4; ++i) tall.push_back({i, 1, 15, 0});
+  ASSERT_LE(uint64_t(65535) * 3051, k_jpeg_max_pixels);
+  ASSERT_GT(uint64_t(8192) * 390 * 4 * 128, k_jpeg_max_coefficient_bytes);
+  EXPECT_EQ(frame(65535, 3051, tall, {1, 1, 0x00, 0, 0, 0x00}), "jpeg: out of memory");
+}
+
 // ---- Files made by libjpeg-turbo's cjpeg, compared with its djpeg ----
 
 bool have_tools() {
@@ -486,18 +677,18 @@ struct tool_case {
 
 class JpegTools : public ::testing::TestWithParam<tool_case> {};
 
-TEST_P(JpegTools, SamplesMatchDjpeg) {
-  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
-  const tool_case &t = GetParam();
+// Encodes a generated w x h image with cjpeg and the given options, and compares this decoder's
+// pixels with djpeg's box-filtered output of the same file.
+void expect_matches_djpeg(const std::string &name, int w, int h, int channels,
+                          const std::string &options) {
   std::string dir = scratch_dir();
-  const int w = 61, h = 37;
-  write_file(dir + "/in.pnm", make_pnm(w, h, t.channels));
-  std::string cmd = std::string("cjpeg -quality 90 ") + t.options + " -outfile " + dir +
-                    "/a.jpg " + dir + "/in.pnm && djpeg -nosmooth -pnm -outfile " + dir +
-                    "/a.pnm " + dir + "/a.jpg";
+  write_file(dir + "/in.pnm", make_pnm(w, h, channels));
+  std::string cmd = "cjpeg -quality 90 " + options + " -outfile " + dir + "/a.jpg " + dir +
+                    "/in.pnm && djpeg -nosmooth -pnm -outfile " + dir + "/a.pnm " + dir +
+                    "/a.jpg";
   ASSERT_EQ(run_command(cmd), 0) << cmd;
   decoded d = decode(read_file(dir + "/a.jpg"));
-  ASSERT_TRUE(d.ok) << d.message;
+  ASSERT_TRUE(d.ok) << name << ": " << d.message;
   int rw = 0, rh = 0, rc = 0;
   bytes ref;
   ASSERT_TRUE(parse_pnm(read_file(dir + "/a.pnm"), &rw, &rh, &rc, &ref));
@@ -514,8 +705,14 @@ TEST_P(JpegTools, SamplesMatchDjpeg) {
     }
     EXPECT_EQ(d.pixels[size_t(i) * 4 + 3], 255);
   }
-  EXPECT_LE(max_diff, 8) << t.name;
-  EXPECT_LT(sum / (w * h * 3), 2.0) << t.name;
+  EXPECT_LE(max_diff, 8) << name;
+  EXPECT_LT(sum / (w * h * 3), 2.0) << name;
+}
+
+TEST_P(JpegTools, SamplesMatchDjpeg) {
+  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
+  const tool_case &t = GetParam();
+  expect_matches_djpeg(t.name, 61, 37, t.channels, t.options);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -529,7 +726,7 @@ INSTANTIATE_TEST_SUITE_P(
                       tool_case{"colour_422_restart_blocks", 3, "-sample 2x1 -restart 3B"}),
     [](const ::testing::TestParamInfo<tool_case> &i) { return std::string(i.param.name); });
 
-TEST(JpegToolsFiles, RestartsChangeNoSampleAndProgressiveIsRefused) {
+TEST(JpegToolsFiles, RestartsChangeNoSample) {
   if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
   std::string dir = scratch_dir();
   write_file(dir + "/in.ppm", make_pnm(50, 40, 3));
@@ -537,16 +734,176 @@ TEST(JpegToolsFiles, RestartsChangeNoSampleAndProgressiveIsRefused) {
   ASSERT_EQ(run_command("cjpeg -sample 2x2 -restart 2B -outfile " + dir + "/b.jpg " + dir +
                         "/in.ppm"),
             0);
-  ASSERT_EQ(run_command("cjpeg -progressive -outfile " + dir + "/p.jpg " + dir + "/in.ppm"), 0);
   decoded a = decode(read_file(dir + "/a.jpg"));
   decoded b = decode(read_file(dir + "/b.jpg"));
   ASSERT_TRUE(a.ok) << a.message;
   ASSERT_TRUE(b.ok) << b.message;
   EXPECT_EQ(a.pixels, b.pixels);
-  // The first scan of a progressive file holds DC terms only and names no AC table yet.
-  decoded p = decode(read_file(dir + "/p.jpg"));
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.message, "jpeg: missing Huffman table");
+}
+
+// ---- Progressive frames ----
+
+// Successive approximation scripts for cjpeg -scans: DC sent in two steps (interleaved, or per
+// component), AC bands first sent at bit 2 or 3 and refined bit by bit down to bit 0.
+const char *const k_script_colour =
+    "0,1,2: 0-0, 0, 1;\n"
+    "0: 1-5, 0, 2;\n"
+    "2: 1-63, 0, 1;\n"
+    "1: 1-63, 0, 1;\n"
+    "0: 6-63, 0, 2;\n"
+    "0: 1-63, 2, 1;\n"
+    "0,1,2: 0-0, 1, 0;\n"
+    "2: 1-63, 1, 0;\n"
+    "1: 1-63, 1, 0;\n"
+    "0: 1-63, 1, 0;\n";
+const char *const k_script_separate_dc =
+    "0: 0-0, 0, 2;\n1: 0-0, 0, 1;\n2: 0-0, 0, 0;\n"
+    "0: 0-0, 2, 1;\n0: 0-0, 1, 0;\n1: 0-0, 1, 0;\n"
+    "0: 1-9, 0, 3;\n0: 10-63, 0, 3;\n1: 1-63, 0, 0;\n2: 1-63, 0, 2;\n"
+    "0: 1-63, 3, 2;\n0: 1-63, 2, 1;\n0: 1-63, 1, 0;\n2: 1-63, 2, 1;\n2: 1-63, 1, 0;\n";
+const char *const k_script_grey =
+    "0: 0-0, 0, 3;\n0: 0-0, 3, 2;\n0: 0-0, 2, 1;\n0: 0-0, 1, 0;\n"
+    "0: 1-2, 0, 3;\n0: 3-63, 0, 3;\n0: 1-63, 3, 2;\n0: 1-63, 2, 1;\n0: 1-63, 1, 0;\n";
+
+struct prog_case {
+  const char *name;
+  int w, h, channels;
+  const char *options;
+  const char *script;  // scan script for -scans, or null for cjpeg's own progression
+  bool sequential = true;  // the options also make a sequential file this decoder reads
+};
+
+// The cjpeg options of a case, with its scan script written to a file.
+std::string prog_options(const prog_case &t) {
+  std::string opts = std::string("-progressive ") + t.options;
+  if (t.script != nullptr) {
+    std::string path = scratch_dir() + "/scans.txt";
+    write_file(path, bytes(t.script, t.script + std::strlen(t.script)));
+    opts += " -scans " + path;
+  }
+  return opts;
+}
+
+class JpegProgressiveTools : public ::testing::TestWithParam<prog_case> {};
+
+// The case's image made by cjpeg, progressive or sequential, or empty when cjpeg fails.
+bytes cjpeg_file(const prog_case &t, bool progressive) {
+  std::string dir = scratch_dir();
+  write_file(dir + "/in.pnm", make_pnm(t.w, t.h, t.channels));
+  std::string cmd = "cjpeg -quality 90 " + (progressive ? prog_options(t) : t.options) +
+                    " -outfile " + dir + "/p.jpg " + dir + "/in.pnm";
+  if (run_command(cmd) != 0) return {};
+  return read_file(dir + "/p.jpg");
+}
+
+TEST_P(JpegProgressiveTools, SamplesMatchDjpeg) {
+  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
+  const prog_case &t = GetParam();
+  expect_matches_djpeg(t.name, t.w, t.h, t.channels, prog_options(t));
+}
+
+// cjpeg quantizes the same coefficients whichever order it sends them in, and the two paths
+// share the inverse DCT and colour code: the pixels are the same to the byte.
+TEST_P(JpegProgressiveTools, SamplesEqualTheSequentialFile) {
+  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
+  const prog_case &t = GetParam();
+  if (!t.sequential) GTEST_SKIP() << "no sequential counterpart";
+  decoded pro = decode(cjpeg_file(t, true));
+  decoded seq = decode(cjpeg_file(t, false));
+  ASSERT_TRUE(pro.ok) << pro.message;
+  ASSERT_TRUE(seq.ok) << seq.message;
+  EXPECT_EQ(pro.pixels, seq.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Progressive, JpegProgressiveTools,
+    ::testing::Values(
+        prog_case{"grey", 61, 37, 1, "-grayscale", nullptr},
+        prog_case{"grey_odd", 37, 23, 1, "-grayscale", nullptr},
+        prog_case{"grey_restart_blocks", 61, 37, 1, "-grayscale -restart 1B", nullptr},
+        prog_case{"colour_444", 61, 37, 3, "-sample 1x1", nullptr},
+        prog_case{"colour_422", 61, 37, 3, "-sample 2x1", nullptr},
+        prog_case{"colour_420", 61, 37, 3, "-sample 2x2", nullptr},
+        prog_case{"colour_420_odd", 37, 23, 3, "-sample 2x2", nullptr},
+        prog_case{"colour_444_odd", 37, 23, 3, "-sample 1x1", nullptr},
+        prog_case{"colour_420_restart", 61, 37, 3, "-sample 2x2 -restart 1", nullptr},
+        prog_case{"colour_444_restart_blocks", 37, 23, 3, "-sample 1x1 -restart 1B", nullptr},
+        prog_case{"colour_420_large", 203, 131, 3, "-sample 2x2", nullptr},
+        prog_case{"script_colour_420", 61, 37, 3, "-sample 2x2", k_script_colour},
+        prog_case{"script_colour_restart", 37, 23, 3, "-sample 2x2 -restart 1B", k_script_colour},
+        prog_case{"script_separate_dc_444", 61, 37, 3, "-sample 1x1", k_script_separate_dc},
+        prog_case{"script_separate_dc_420_restart", 37, 23, 3, "-sample 2x2 -restart 1",
+                  k_script_separate_dc},
+        prog_case{"script_grey", 61, 37, 1, "-grayscale", k_script_grey},
+        prog_case{"script_grey_restart", 61, 37, 1, "-grayscale -restart 2B", k_script_grey},
+        // One component with sampling factors 2x2: its scans still go block by block.
+        prog_case{"grey_sampled_2x2", 37, 23, 1, "-sample 2x2", nullptr, false}),
+    [](const ::testing::TestParamInfo<prog_case> &i) { return std::string(i.param.name); });
+
+// Offsets of the scan headers: outside them 0xFF 0xDA only stands at a marker.
+std::vector<size_t> scan_offsets(const bytes &b) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i + 1 < b.size(); ++i)
+    if (b[i] == 0xFF && b[i + 1] == 0xDA) at.push_back(i);
+  return at;
+}
+
+TEST(JpegProgressive, CutShortFilesShowTheScansTheyHold) {
+  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
+  const bytes full = cjpeg_file({"colour", 61, 37, 3, "-sample 2x2", nullptr}, true);
+  const decoded whole = decode(full);
+  ASSERT_TRUE(whole.ok) << whole.message;
+  const std::vector<size_t> sos = scan_offsets(full);
+  ASSERT_GE(sos.size(), 3u);
+  EXPECT_EQ(decode(bytes(full.begin(), full.begin() + long(sos[0]))).message,
+            "jpeg: no scan data");
+  EXPECT_EQ(decode(bytes(full.begin(), full.begin() + long(sos[0] + 20))).message,
+            "jpeg: decode error in scan data");
+  for (size_t k = 1; k < sos.size(); ++k) {
+    bytes cut(full.begin(), full.begin() + long(sos[k]));
+    decoded d = decode(cut);
+    ASSERT_TRUE(d.ok) << k << ": " << d.message;
+    ASSERT_EQ(d.w, whole.w);
+    ASSERT_EQ(d.h, whole.h);
+    // Cut at a scan boundary or ended there properly: the same image.
+    cut.insert(cut.end(), {0xFF, 0xD9});
+    EXPECT_EQ(decode(cut).pixels, d.pixels) << k;
+    // Cut inside the next scan: what of it was read refines, never breaks, the picture.
+    decoded mid = decode(bytes(full.begin(), full.begin() + long(std::min(full.size(), sos[k] + 30))));
+    EXPECT_TRUE(mid.ok) << k << ": " << mid.message;
+    if (k == 1) {
+      // DC terms alone: block averages, close to the full picture but not equal to it.
+      double sum = 0;
+      for (size_t i = 0; i < d.pixels.size(); ++i) sum += std::abs(d.pixels[i] - whole.pixels[i]);
+      EXPECT_NE(d.pixels, whole.pixels);
+      EXPECT_LT(sum / double(d.pixels.size()), 12.0);
+    }
+  }
+}
+
+TEST(JpegProgressive, DamagedCopiesNeverFailUncleanly) {
+  if (!have_tools()) GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) not installed";
+  const bytes good =
+      cjpeg_file({"script", 37, 23, 3, "-sample 2x2 -restart 1B", k_script_colour}, true);
+  ASSERT_TRUE(decode(good).ok);
+  auto check = [](const bytes &b) {
+    decoded d = decode(b);
+    if (d.ok) {
+      EXPECT_EQ(d.pixels.size(), uint64_t(d.w) * d.h * 4);
+    } else {
+      EXPECT_EQ(d.message.rfind("jpeg: ", 0), 0u);
+    }
+  };
+  const size_t step = 1 + good.size() / 800;
+  for (size_t n = 0; n < good.size(); n += step) check(bytes(good.begin(), good.begin() + long(n)));
+  uint32_t seed = 777;
+  auto rnd = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  for (int i = 0; i < 1000; ++i) {
+    bytes b = good;
+    int flips = 1 + int(rnd() % 4);
+    for (int f = 0; f < flips; ++f) b[2 + rnd() % (b.size() - 2)] = uint8_t(rnd());
+    check(b);
+  }
 }
 
 }  // namespace
