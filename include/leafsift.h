@@ -55,6 +55,37 @@ LEAFSIFT_API const char *leafsift_detect(const char *input_path, int threshold);
  * untouched. */
 LEAFSIFT_API int leafsift_remove(const char *input_path, const char *output_path, int threshold);
 
+/* The calls below take an options text: null for every default, or a JSON object such as
+ * {"rule":"scan","margin_mm":8}. Its keys:
+ *   "rule"         "light" (default): the rule of leafsift_detect; "scan": the scan-aware rule
+ *   "threshold"    whole number, as the threshold of leafsift_detect (light rule only)
+ *   "margin_mm"    scan rule: width of the outer margin, where dark marks at the sheet's edge
+ *                  (scanner edges and bands, punch holes) are not counted as ink; 0 to 50
+ *   "speck_mm2"    scan rule: marks smaller than this are dust; 0 to 100
+ *   "contrast"     scan rule: how much darker than the page's own paper a pixel must be to be
+ *                  ink, in levels of 0 to 255; 1 to 255
+ *   "max_ink_mm2"  scan rule: a page is blank while the ink that counts stays below this
+ *                  area; 0 to 10000
+ * An unknown key, a value of the wrong type or out of range, or a text that is no JSON object
+ * fails the call with a message naming the key. With {"rule":"light","threshold":t} the
+ * results are exactly those of the plain calls with threshold t. */
+
+/* As leafsift_detect, under the options. */
+LEAFSIFT_API const char *leafsift_detect_ex(const char *input_path, const char *options);
+
+/* As leafsift_remove, under the options; the counts in leafsift_stats. */
+LEAFSIFT_API int leafsift_remove_ex(const char *input_path, const char *output_path,
+                                    const char *options);
+
+/* What every verdict rests on, one object per page:
+ * {"pages":[{"page":1,"text":false,"unread":false,"light":99.87,"ink_mm2":null,
+ * "blank":true},...]}. "light" is the light rule's share of light pixels in percent, "ink_mm2"
+ * the scan rule's ink that counts; the figure of the rule not in force is null, and so are
+ * both for a page that was not rendered (text was found, or it could not be drawn). The
+ * verdicts are those of leafsift_detect_ex with the same options. Null on failure with
+ * leafsift_last_error set; the text stays valid until the next analyze or cleanup. */
+LEAFSIFT_API const char *leafsift_analyze(const char *input_path, const char *options);
+
 #ifdef __cplusplus
 }
 #endif

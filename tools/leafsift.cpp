@@ -8,8 +8,6 @@
 
 #include <unistd.h>
 
-#include "engine/classify.h"
-#include "engine/results.h"
 #include "image_out.h"
 #include "leafsift.h"
 #include "pdfcore/document.h"
@@ -21,9 +19,9 @@ namespace {
 const char *k_version = "leafsift 0.1.0";
 
 const char *k_usage =
-    "usage: leafsift detect [-t N] [--json] FILE...\n"
-    "       leafsift remove [-t N] IN OUT\n"
-    "       leafsift pages [-t N] [--json] FILE\n"
+    "usage: leafsift detect [-t N] [RULE] [--json] FILE...\n"
+    "       leafsift remove [-t N] [RULE] IN OUT\n"
+    "       leafsift pages [-t N] [RULE] [--json] FILE\n"
     "       leafsift render [--dpi N] FILE PAGE OUT\n"
     "       leafsift --help | --version\n"
     "\n"
@@ -41,6 +39,15 @@ const char *k_usage =
     "-t N    threshold, 1..100 (default 99): a page is blank when at least N percent\n"
     "        of its pixels are light, a pixel being light when its darkest channel is\n"
     "        at least 255-N. 0 or less means 99; above 100 means 100.\n"
+    "\n"
+    "RULE    --rule light (default) or --rule scan. The scan rule judges a page on\n"
+    "        ink that counts: pixels clearly darker than the page's own paper, in marks\n"
+    "        no smaller than a speck, outside marks at the sheet's edge; a page is\n"
+    "        blank while that ink stays below a small area. Its parameters:\n"
+    "        --margin MM     outer margin for edges, bands and punch holes\n"
+    "        --speck MM2     smallest mark that counts\n"
+    "        --contrast N    levels darker than paper that make ink (1..255)\n"
+    "        --max-ink MM2   ink area below which the page is blank\n"
     "\n"
     "Exit status: 0 on success, 1 when a file failed, 2 for a usage error.\n";
 
@@ -71,11 +78,30 @@ std::string json_string(const char *s) {
   return out + "\"";
 }
 
-// Reads "-t N" and "--json" wherever they stand; everything else is positional.
+// Reads "-t N", "--json" and the rule options wherever they stand; everything else is
+// positional.
 struct options {
   int threshold = 99;
+  bool threshold_given = false;
   bool json = false;
+  std::string rule;                                   // "" for the default
+  std::vector<std::pair<std::string, std::string>> scan;  // JSON key, number as written
   std::vector<const char *> files;
+
+  // The options text of the extended calls; the light rule's plain calls are used when no
+  // rule option was given.
+  bool extended() const { return !rule.empty() || !scan.empty(); }
+  std::string json_text() const {
+    std::string t = "{";
+    auto add = [&t](const std::string &k, const std::string &v) {
+      if (t.size() > 1) t += ",";
+      t += "\"" + k + "\":" + v;
+    };
+    if (!rule.empty()) add("rule", "\"" + rule + "\"");
+    if (threshold_given) add("threshold", std::to_string(threshold));
+    for (const auto &kv : scan) add(kv.first, kv.second);
+    return t + "}";
+  }
 };
 
 bool parse_threshold(const char *text, int *out) {
@@ -86,6 +112,33 @@ bool parse_threshold(const char *text, int *out) {
   if (v > 1000000) v = 1000000;
   *out = static_cast<int>(v);
   return true;
+}
+
+// The scan rule's parameter an option names, as its key in the options text.
+const char *scan_option_key(const char *opt) {
+  static const char *const pairs[][2] = {{"--margin", "margin_mm"},
+                                         {"--speck", "speck_mm2"},
+                                         {"--contrast", "contrast"},
+                                         {"--max-ink", "max_ink_mm2"}};
+  for (const auto &p : pairs)
+    if (std::strcmp(opt, p[0]) == 0) return p[1];
+  return nullptr;
+}
+
+// A decimal number as JSON writes it, so that it can stand in the options text unchanged
+// and the library judges its range.
+bool is_plain_number(const char *s) {
+  size_t i = 0, n = std::strlen(s), digits = 0;
+  if (n == 0 || n > 32) return false;
+  if (s[i] == '-') i++;
+  while (i < n && s[i] >= '0' && s[i] <= '9') i++, digits++;
+  if (i < n && s[i] == '.') {
+    i++;
+    size_t frac = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') i++, frac++;
+    if (frac == 0) return false;
+  }
+  return digits > 0 && i == n && !(digits > 1 && s[s[0] == '-' ? 1 : 0] == '0');
 }
 
 bool parse_options(int argc, char **argv, bool allow_json, options *o, const char **why) {
@@ -101,8 +154,23 @@ bool parse_options(int argc, char **argv, bool allow_json, options *o, const cha
         *why = "-t needs an integer";
         return false;
       }
+      o->threshold_given = true;
       ++i;
+    } else if (std::strcmp(a, "--rule") == 0) {
+      if (i + 1 >= argc ||
+          (std::strcmp(argv[i + 1], "light") != 0 && std::strcmp(argv[i + 1], "scan") != 0)) {
+        *why = "--rule needs light or scan";
+        return false;
+      }
+      o->rule = argv[++i];
+    } else if (const char *key = scan_option_key(a)) {
+      if (i + 1 >= argc || !is_plain_number(argv[i + 1])) {
+        *why = "a scan rule option needs a number";
+        return false;
+      }
+      o->scan.emplace_back(key, argv[++i]);
     } else if (std::strncmp(a, "-t", 2) == 0 && parse_threshold(a + 2, &o->threshold)) {
+      o->threshold_given = true;
     } else if (allow_json && std::strcmp(a, "--json") == 0) {
       o->json = true;
     } else {
@@ -123,7 +191,8 @@ int cmd_detect(int argc, char **argv) {
   for (size_t i = 0; i < o.files.size(); ++i) {
     const char *file = o.files[i];
     if (progress) std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", i + 1, o.files.size(), file);
-    const char *blank = leafsift_detect(file, o.threshold);
+    const char *blank = o.extended() ? leafsift_detect_ex(file, o.json_text().c_str())
+                                     : leafsift_detect(file, o.threshold);
     if (progress) std::fprintf(stderr, "\r\033[K");
     if (blank) {
       if (o.json)
@@ -150,7 +219,9 @@ int cmd_remove(int argc, char **argv) {
   if (o.files.size() != 2) return usage_error("remove needs IN and OUT");
   if (std::strcmp(o.files[1], "-") == 0)
     return usage_error("remove cannot write to standard output; give an OUT file");
-  if (!leafsift_remove(o.files[0], o.files[1], o.threshold)) {
+  const int ok = o.extended() ? leafsift_remove_ex(o.files[0], o.files[1], o.json_text().c_str())
+                               : leafsift_remove(o.files[0], o.files[1], o.threshold);
+  if (!ok) {
     std::fprintf(stderr, "leafsift: %s\n", leafsift_last_error());
     return 1;
   }
@@ -159,29 +230,47 @@ int cmd_remove(int argc, char **argv) {
   return 0;
 }
 
+// The raw value of "key" in one flat object of the analysis text (a number, true, false or
+// null), or "" when the object has no such key.
+std::string field(const std::string &obj, const char *key) {
+  const std::string k = std::string("\"") + key + "\":";
+  size_t at = obj.find(k);
+  if (at == std::string::npos) return "";
+  at += k.size();
+  size_t end = obj.find_first_of(",}", at);
+  return obj.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 int cmd_pages(int argc, char **argv) {
   options o;
   const char *why = nullptr;
   if (!parse_options(argc, argv, true, &o, &why)) return usage_error(why);
   if (o.files.size() != 1) return usage_error("pages needs one FILE");
-  pdf_doc doc;
-  if (!pdfcore_load(o.files[0], doc)) {
-    std::fprintf(stderr, "leafsift: %s\n", g_err[0] ? g_err : "cannot open file");
+  if (!o.threshold_given && !o.extended()) o.threshold_given = true;
+  const char *analysis = leafsift_analyze(o.files[0], o.json_text().c_str());
+  if (!analysis) {
+    std::fprintf(stderr, "leafsift: %s\n", leafsift_last_error());
     return 1;
   }
-  int t = clamp_threshold(o.threshold);
-  if (!o.json) std::printf("page\ttext\tlight\tverdict\n");
-  for (int32_t i = 0; i < doc.pages.count(); ++i) {
-    page_verdict v = classify_page(doc, i, t, true);
-    char light[32] = "-";
-    if (v.rendered) std::snprintf(light, sizeof light, "%.2f", v.light);
+  const bool scan = o.rule == "scan";
+  const char *figure = scan ? "ink_mm2" : "light";
+  if (!o.json) std::printf("page\ttext\t%s\tverdict\n", figure);
+  const std::string all = analysis;
+  // Each page is one flat object of the "pages" list.
+  for (size_t at = all.find("{\"page\":"); at != std::string::npos;
+       at = all.find("{\"page\":", at + 1)) {
+    const std::string obj = all.substr(at, all.find('}', at) - at + 1);
+    const std::string page = field(obj, "page"), value = field(obj, figure);
+    const bool text = field(obj, "text") == "true", unread = field(obj, "unread") == "true";
+    const bool blank = field(obj, "blank") == "true";
     if (o.json) {
-      std::printf("{\"page\":%d,\"text\":%s,\"light\":%s,\"blank\":%s%s}\n", i + 1,
-                  v.text ? "true" : "false", v.rendered ? light : "null",
-                  v.blank ? "true" : "false", v.unread ? ",\"unread\":true" : "");
+      std::printf("{\"page\":%s,\"text\":%s,\"%s\":%s,\"blank\":%s%s}\n", page.c_str(),
+                  text ? "true" : "false", figure, value.c_str(), blank ? "true" : "false",
+                  unread ? ",\"unread\":true" : "");
     } else {
-      const char *verdict = v.blank ? "blank" : v.unread ? "kept (unreadable)" : "kept";
-      std::printf("%d\t%s\t%s\t%s\n", i + 1, v.text ? "yes" : "no", light, verdict);
+      const char *verdict = blank ? "blank" : unread ? "kept (unreadable)" : "kept";
+      std::printf("%s\t%s\t%s\t%s\n", page.c_str(), text ? "yes" : "no",
+                  value == "null" ? "-" : value.c_str(), verdict);
     }
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "emit/gather.h"
+#include "engine/results.h"
 #include "pdfcore/annots.h"
 #include "render/render.h"
 
@@ -51,7 +52,14 @@ double light_share(const uint8_t *rgba, int64_t count, int t) {
   return static_cast<double>(light) / static_cast<double>(count) * 100.0;
 }
 
-page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render) {
+namespace {
+
+// The steps both rules share: text keeps a page unrendered, then the render, then whatever
+// could not be read or marks the page; only a page that passes them all is judged on its
+// pixels, by the rule's own judgement.
+template <class Judge>
+page_verdict classify_with(const pdf_doc &doc, int32_t index, int dpi, bool full_render,
+                           Judge judge) {
   page_verdict v;
   const pdf_obj *page = obj_find(doc.objs, doc.pages.items[static_cast<size_t>(index)].num);
   int32_t n = 0;
@@ -63,14 +71,13 @@ page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_r
   content.reset();
   int width = 0, height = 0;
   render_marks marks;
-  c_ptr<uint8_t> rgba =
-      lsf_render_page(doc, index, k_classify_dpi, &width, &height, &marks, !full_render);
+  c_ptr<uint8_t> rgba = lsf_render_page(doc, index, dpi, &width, &height, &marks, !full_render);
   if (!rgba) {
     v.unread = true;
     return v;
   }
   v.rendered = true;
-  v.light = light_share(rgba.get(), static_cast<int64_t>(width) * height, t);
+  const bool judged_blank = judge(rgba.get(), width, height, v);
   if (marks.unreadable) {
     v.unread = true;
     return v;
@@ -83,16 +90,47 @@ page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_r
     v.marked = true;
     return v;
   }
-  v.blank = v.light >= static_cast<double>(t);
+  v.blank = judged_blank;
+  return v;
+}
+
+}  // namespace
+
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render) {
+  return classify_with(doc, index, k_classify_dpi, full_render,
+                       [t](const uint8_t *rgba, int w, int h, page_verdict &v) {
+                         v.light = light_share(rgba, static_cast<int64_t>(w) * h, t);
+                         return v.light >= static_cast<double>(t);
+                       });
+}
+
+page_verdict classify_page_with(const pdf_doc &doc, int32_t index, const detect_options &o,
+                                bool full_render) {
+  if (o.rule != RULE_SCAN)
+    return classify_page(doc, index, clamp_threshold(o.threshold), full_render);
+  page_verdict v = classify_with(doc, index, k_scan_dpi, full_render,
+                                 [&o](const uint8_t *rgba, int w, int h, page_verdict &pv) {
+                                   scan_figures f = scan_judge(rgba, w, h, k_scan_dpi, o.scan);
+                                   pv.paper = f.paper;
+                                   pv.ink_mm2 = f.ink_mm2;
+                                   return f.blank;
+                                 });
+  v.scan = true;
   return v;
 }
 
 c_ptr<uint8_t> classify_all(const pdf_doc &doc, int t) {
+  detect_options o;
+  o.threshold = t;
+  return classify_all_with(doc, o);
+}
+
+c_ptr<uint8_t> classify_all_with(const pdf_doc &doc, const detect_options &o) {
   size_t count = static_cast<size_t>(doc.pages.count());
   c_ptr<uint8_t> verdicts(static_cast<uint8_t *>(std::malloc(count ? count : 1)));
   if (!verdicts) return verdicts;
   std::memset(verdicts.get(), 0, count ? count : 1);
   for (size_t i = 0; i < count; ++i)
-    verdicts.get()[i] = classify_page(doc, static_cast<int32_t>(i), t).blank ? 1 : 0;
+    verdicts.get()[i] = classify_page_with(doc, static_cast<int32_t>(i), o).blank ? 1 : 0;
   return verdicts;
 }

@@ -1,10 +1,12 @@
 // The per-page blank decision: a page that shows text is never blank, nor one whose content
-// could not be read; any other page is rendered at 48 dpi and is blank when enough of its
-// pixels are light.
+// could not be read; any other page is rendered and judged by one of two rules: the light rule
+// (at 48 dpi, blank when enough of its pixels are light) or the scan rule (ink that counts,
+// against the page's own paper).
 #pragma once
 
 #include <cstdint>
 
+#include "engine/options.h"
 #include "pdfcore/document.h"
 #include "pdfcore/mem.h"
 
@@ -18,6 +20,10 @@ struct page_verdict {
   bool unread = false;    // kept because something on it could not be read or decoded
   bool marked = false;    // kept for text the interpreter showed, a shading or an annotation
   bool blank = false;
+  // The scan rule's figures, when that rule judged the page.
+  bool scan = false;
+  double paper = 0.0;    // the page's paper tone, 0..255
+  double ink_mm2 = 0.0;  // ink that counts
 };
 
 // True when the gathered content shows a text operator (Tj, TJ, ', ") after a delimiter.
@@ -30,6 +36,12 @@ double light_share(const uint8_t *rgba, int64_t count, int t);
 // light share can be shown; the verdict is the same either way.
 page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render = false);
 
+// The page under the rule the options choose; the light rule with their threshold (clamped
+// here) gives exactly what classify_page gives.
+page_verdict classify_page_with(const pdf_doc &doc, int32_t index, const detect_options &o,
+                                bool full_render = false);
+
 // One verdict byte per page, in page order: 1 blank, 0 not blank. Null when memory runs out.
 // t is the clamped threshold, 1..100.
 c_ptr<uint8_t> classify_all(const pdf_doc &doc, int t);
+c_ptr<uint8_t> classify_all_with(const pdf_doc &doc, const detect_options &o);

@@ -1,12 +1,14 @@
-// The six exported calls: thin drivers that load a document, classify its pages and hand the
+// The exported calls: thin drivers that load a document, classify its pages and hand the
 // verdicts to the result texts or to the writer. Nothing throws past this file: any exception
 // from below becomes a failed call with a message.
 #include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "emit/writer.h"
 #include "engine/classify.h"
+#include "engine/options.h"
 #include "engine/results.h"
 #include "leafsift.h"
 #include "pdfcore/document.h"
@@ -18,6 +20,7 @@ namespace {
 // Process-wide result state; the library serves one call at a time.
 std::string g_detect_json;
 std::string g_stats_json;
+std::string g_analyze_json;
 int32_t g_have_stats = 0;
 
 // Loads input_path into doc, naming the file when the loader left no message of its own.
@@ -28,15 +31,28 @@ bool load_document(const char *input_path, pdf_doc &doc) {
   return false;
 }
 
-const char *detect(const char *input_path, int threshold) {
+// The options of the plain calls: the light rule at their threshold.
+detect_options light_options(int threshold) {
+  detect_options o;
+  o.threshold = threshold;
+  return o;
+}
+
+bool read_options(const char *options, detect_options *o) {
+  std::string why;
+  if (parse_detect_options(options, o, &why)) return true;
+  pdfcore_set_error("%s", why.c_str());
+  return false;
+}
+
+const char *detect(const char *input_path, const detect_options &o) {
   if (!input_path) {
     pdfcore_set_error("NULL input_path");
     return nullptr;
   }
-  int t = clamp_threshold(threshold);
   pdf_doc doc;
   if (!load_document(input_path, doc)) return nullptr;
-  c_ptr<uint8_t> verdicts = classify_all(doc, t);
+  c_ptr<uint8_t> verdicts = classify_all_with(doc, o);
   std::string list;
   if (!verdicts || !build_removed_json(verdicts.get(), doc.pages.count(), list)) {
     pdfcore_set_error("out of memory");
@@ -47,15 +63,14 @@ const char *detect(const char *input_path, int threshold) {
   return g_detect_json.c_str();
 }
 
-int remove_blank(const char *input_path, const char *output_path, int threshold) {
+int remove_blank(const char *input_path, const char *output_path, const detect_options &o) {
   if (!input_path || !output_path) {
     pdfcore_set_error("NULL path argument");
     return 0;
   }
-  int t = clamp_threshold(threshold);
   pdf_doc doc;
   if (!load_document(input_path, doc)) return 0;
-  c_ptr<uint8_t> verdicts = classify_all(doc, t);
+  c_ptr<uint8_t> verdicts = classify_all_with(doc, o);
   if (!verdicts) {
     pdfcore_set_error("out of memory");
     return 0;
@@ -78,6 +93,28 @@ int remove_blank(const char *input_path, const char *output_path, int threshold)
   return 1;
 }
 
+// Every page is drawn whole, so that its figures can be shown; the verdicts are those of
+// detect all the same.
+const char *analyze(const char *input_path, const detect_options &o) {
+  if (!input_path) {
+    pdfcore_set_error("NULL input_path");
+    return nullptr;
+  }
+  pdf_doc doc;
+  if (!load_document(input_path, doc)) return nullptr;
+  std::vector<page_verdict> pages(static_cast<size_t>(doc.pages.count()));
+  for (size_t i = 0; i < pages.size(); ++i)
+    pages[i] = classify_page_with(doc, static_cast<int32_t>(i), o, true);
+  std::string text;
+  if (!build_analyze_json(pages.data(), static_cast<int32_t>(pages.size()), text)) {
+    pdfcore_set_error("out of memory");
+    return nullptr;
+  }
+  g_analyze_json.swap(text);
+  pdfcore_set_error("%s", "");
+  return g_analyze_json.c_str();
+}
+
 }  // namespace
 
 extern "C" {
@@ -91,6 +128,7 @@ int leafsift_init(void) {
 void leafsift_cleanup(void) {
   g_detect_json.clear();
   g_stats_json.clear();
+  g_analyze_json.clear();
   g_have_stats = 0;
   lsf_free_fonts();
   pdfcore_set_error("%s", "");
@@ -103,7 +141,7 @@ const char *leafsift_stats(void) { return g_have_stats ? g_stats_json.c_str() : 
 const char *leafsift_detect(const char *input_path, int threshold) {
   g_have_stats = 0;
   try {
-    return detect(input_path, threshold);
+    return detect(input_path, light_options(clamp_threshold(threshold)));
   } catch (const std::bad_alloc &) {
     pdfcore_set_error("out of memory");
   } catch (...) {
@@ -115,13 +153,55 @@ const char *leafsift_detect(const char *input_path, int threshold) {
 int leafsift_remove(const char *input_path, const char *output_path, int threshold) {
   g_have_stats = 0;
   try {
-    return remove_blank(input_path, output_path, threshold);
+    return remove_blank(input_path, output_path, light_options(clamp_threshold(threshold)));
   } catch (const std::bad_alloc &) {
     pdfcore_set_error("out of memory");
   } catch (...) {
     pdfcore_set_error("internal error while writing %s", output_path);
   }
   return 0;
+}
+
+const char *leafsift_detect_ex(const char *input_path, const char *options) {
+  g_have_stats = 0;
+  try {
+    detect_options o;
+    if (!read_options(options, &o)) return nullptr;
+    return detect(input_path, o);
+  } catch (const std::bad_alloc &) {
+    pdfcore_set_error("out of memory");
+  } catch (...) {
+    pdfcore_set_error("internal error while reading %s", input_path ? input_path : "(null)");
+  }
+  return nullptr;
+}
+
+int leafsift_remove_ex(const char *input_path, const char *output_path, const char *options) {
+  g_have_stats = 0;
+  try {
+    detect_options o;
+    if (!read_options(options, &o)) return 0;
+    return remove_blank(input_path, output_path, o);
+  } catch (const std::bad_alloc &) {
+    pdfcore_set_error("out of memory");
+  } catch (...) {
+    pdfcore_set_error("internal error while writing %s", output_path ? output_path : "(null)");
+  }
+  return 0;
+}
+
+const char *leafsift_analyze(const char *input_path, const char *options) {
+  g_have_stats = 0;
+  try {
+    detect_options o;
+    if (!read_options(options, &o)) return nullptr;
+    return analyze(input_path, o);
+  } catch (const std::bad_alloc &) {
+    pdfcore_set_error("out of memory");
+  } catch (...) {
+    pdfcore_set_error("internal error while reading %s", input_path ? input_path : "(null)");
+  }
+  return nullptr;
 }
 
 }  // extern "C"

@@ -3,6 +3,8 @@
 // are none.
 #include "engine/results.h"
 
+#include "engine/classify.h"
+
 #include <cstdio>
 #include <new>
 
@@ -43,6 +45,29 @@ bool build_stats_json(const uint8_t *verdicts, int32_t page_count, int32_t n_bla
     out.assign(prefix, static_cast<size_t>(n));
     out.append(list);
     out.push_back('}');
+    return true;
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+}
+
+bool build_analyze_json(const page_verdict *pages, int32_t page_count, std::string &out) {
+  try {
+    out.assign("{\"pages\":[");
+    char row[256];
+    for (int32_t i = 0; i < page_count; ++i) {
+      const page_verdict &v = pages[i];
+      char light[32] = "null", ink[32] = "null";
+      if (v.rendered && !v.scan) std::snprintf(light, sizeof light, "%.2f", v.light);
+      if (v.rendered && v.scan) std::snprintf(ink, sizeof ink, "%.2f", v.ink_mm2);
+      int n = std::snprintf(row, sizeof row,
+                            "%s{\"page\":%ld,\"text\":%s,\"unread\":%s,\"light\":%s,"
+                            "\"ink_mm2\":%s,\"blank\":%s}",
+                            i ? "," : "", static_cast<long>(i) + 1, v.text ? "true" : "false",
+                            v.unread ? "true" : "false", light, ink, v.blank ? "true" : "false");
+      out.append(row, static_cast<size_t>(n));
+    }
+    out.append("]}");
     return true;
   } catch (const std::bad_alloc &) {
     return false;

@@ -14,3 +14,10 @@ bool build_removed_json(const uint8_t *verdicts, int32_t page_count, std::string
 // {"before":N,"after":M,"removed":[...]} for a removal of n_blank of page_count pages.
 bool build_stats_json(const uint8_t *verdicts, int32_t page_count, int32_t n_blank,
                       std::string &out);
+
+struct page_verdict;
+
+// {"pages":[{"page":1,"text":false,"unread":false,"light":99.87,"ink_mm2":null,"blank":true},
+// ...]}: the figures of the rule that judged each page, null for the other rule's and for a
+// page that was not rendered.
+bool build_analyze_json(const page_verdict *pages, int32_t page_count, std::string &out);
