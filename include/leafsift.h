@@ -66,6 +66,8 @@ LEAFSIFT_API int leafsift_remove(const char *input_path, const char *output_path
  *                  ink, in levels of 0 to 255; 1 to 255
  *   "max_ink_mm2"  scan rule: a page is blank while the ink that counts stays below this
  *                  area; 0 to 10000
+ *   "faint_mm2"    scan rule: marks that never get dark (light stamps, hairs, show-through)
+ *                  count only when together they cover this area; 0 to 10000
  * An unknown key, a value of the wrong type or out of range, or a text that is no JSON object
  * fails the call with a message naming the key. With {"rule":"light","threshold":t} the
  * results are exactly those of the plain calls with threshold t. */

@@ -48,6 +48,7 @@ const char *k_usage =
     "        --speck MM2     smallest mark that counts\n"
     "        --contrast N    levels darker than paper that make ink (1..255)\n"
     "        --max-ink MM2   ink area below which the page is blank\n"
+    "        --faint MM2     faint marks (stamps, show-through) count from this area\n"
     "\n"
     "Exit status: 0 on success, 1 when a file failed, 2 for a usage error.\n";
 
@@ -119,7 +120,8 @@ const char *scan_option_key(const char *opt) {
   static const char *const pairs[][2] = {{"--margin", "margin_mm"},
                                          {"--speck", "speck_mm2"},
                                          {"--contrast", "contrast"},
-                                         {"--max-ink", "max_ink_mm2"}};
+                                         {"--max-ink", "max_ink_mm2"},
+                                         {"--faint", "faint_mm2"}};
   for (const auto &p : pairs)
     if (std::strcmp(opt, p[0]) == 0) return p[1];
   return nullptr;

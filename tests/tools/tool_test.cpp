@@ -114,3 +114,39 @@ TEST_F(Tool, RenderWritesPngAndPpm) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scan rule from the tool: its verdicts, its figures in pages, its parameters passed to the
+// library, which judges their ranges.
+TEST_F(Tool, ScanRuleAndItsParameters) {
+  const std::string speck = dir + "/speck.pdf";
+  // A small dark mark in the middle of the page: ink to the scan rule, unless it is allowed.
+  ASSERT_TRUE(write_file(speck, simple_pdf({"0 g 300 400 12 12 re f", ""})));
+  int st = 0;
+  EXPECT_EQ(run("detect --rule scan " + speck, &st), speck + "\t[2]\n");
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(run("detect --rule light " + speck, &st), speck + "\t[1,2]\n");
+  EXPECT_EQ(run("detect --rule scan --max-ink 500 " + speck, &st), speck + "\t[1,2]\n");
+  std::string out = run("pages --rule scan --json " + speck, &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_NE(out.find("{\"page\":2,\"text\":false,\"ink_mm2\":0.00,\"blank\":true}"),
+            std::string::npos)
+      << out;
+  out = run("pages --rule scan " + text_pdf, &st);
+  EXPECT_EQ(out, "page\ttext\tink_mm2\tverdict\n1\tyes\t-\tkept\n2\tno\t0.00\tblank\n");
+  const std::string removed = dir + "/removed.pdf";
+  EXPECT_EQ(run("remove --rule scan " + speck + " " + removed, &st),
+            "{\"before\":2,\"after\":1,\"removed\":[2]}\n");
+
+  out = run("detect --rule scan --margin 99 " + speck, &st, true);
+  EXPECT_EQ(st, 1);
+  EXPECT_NE(out.find("options: \"margin_mm\" must be from 0 to 50"), std::string::npos) << out;
+  for (const char *c : {"detect --rule paper x.pdf", "detect --margin x.pdf",
+                        "detect --speck 1e3 x.pdf", "pages --contrast abc x.pdf"}) {
+    run(c, &st);
+    EXPECT_EQ(st, 2) << c;
+  }
+}
+
+}  // namespace
