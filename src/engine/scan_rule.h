@@ -10,7 +10,7 @@ struct scan_params {
   double margin_mm = 20.0;   // outer margin where edge-touching/marginal dark marks are artefacts
   double speck_mm2 = 1.5;    // smallest mark that counts, by the box it spans
   double contrast = 40.0;    // how much darker than paper, in luminance units 0..255
-  double max_ink_mm2 = 1.0;  // page is blank while counted ink stays below this
+  double max_ink_mm2 = 0.5;  // page is blank while counted ink stays below this
   double faint_mm2 = 20.0;   // faint marks (never below 40 % of paper) count from this much
 };
 
