@@ -508,6 +508,15 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
       const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
       if (b == 8) {
         for (int c = 0; c < W; c++, o += 4) std::memcpy(o, lut[row[c]], 4);
+      } else if (b == 1) {
+        // Black-and-white scans: eight pixels per byte, taken from the top bit down.
+        int c = 0;
+        for (; c + 8 <= W; c += 8) {
+          const uint8_t byte = row[c >> 3];
+          for (int k = 7; k >= 0; k--, o += 4) std::memcpy(o, lut[(byte >> k) & 1], 4);
+        }
+        for (; c < W; c++, o += 4)
+          std::memcpy(o, lut[sample_at(row, static_cast<uint64_t>(c), b)], 4);
       } else {
         for (int c = 0; c < W; c++, o += 4)
           std::memcpy(o, lut[sample_at(row, static_cast<uint64_t>(c), b)], 4);
