@@ -2,53 +2,24 @@
 // are refused, and no page that shows text is ever called blank.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "leafsift.h"
+#include "support/corpus_table.h"
 #include "support/test_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<int> parse_list(const std::string &s) {
-  std::vector<int> out;
-  std::string digits;
-  for (char c : s + ",") {
-    if (c >= '0' && c <= '9') {
-      digits += c;
-    } else if (!digits.empty()) {
-      out.push_back(std::stoi(digits));
-      digits.clear();
-    }
-  }
-  return out;
-}
-
-// Rows of a manifest keyed by file name, each a map from column name to value.
-std::map<std::string, std::map<std::string, std::string>> read_manifest(const fs::path &p) {
-  std::map<std::string, std::map<std::string, std::string>> rows;
-  std::ifstream f(p);
-  std::string line;
-  std::vector<std::string> head;
-  while (std::getline(f, line)) {
-    std::vector<std::string> cols;
-    std::stringstream ss(line);
-    std::string c;
-    while (std::getline(ss, c, '\t')) cols.push_back(c);
-    if (head.empty()) {
-      head = cols;
-      continue;
-    }
-    auto &row = rows[cols.empty() ? "" : cols[0]];
-    for (size_t i = 0; i < head.size() && i < cols.size(); ++i) row[head[i]] = cols[i];
-  }
+// Rows of a manifest keyed by file name.
+std::map<std::string, table_row> read_manifest(const fs::path &p) {
+  std::map<std::string, table_row> rows;
+  for (table_row &row : read_table(p.string())) rows[row["file"]] = std::move(row);
   return rows;
 }
 
@@ -75,9 +46,9 @@ TEST(CorpusDetect, TextPagesAreNeverBlankAndEncryptionIsRefused) {
       EXPECT_STRNE(leafsift_last_error(), "") << name;
       continue;
     }
-    std::vector<int> blank = parse_list(r), text = parse_list(row.at("text_pages"));
+    const std::set<int> blank = parse_page_list(r), text = parse_page_list(row.at("text_pages"));
     for (int p : blank)
-      EXPECT_EQ(std::count(text.begin(), text.end(), p), 0)
+      EXPECT_EQ(text.count(p), 0u)
           << name << ": page " << p << " shows text but was called blank";
   }
   leafsift_cleanup();
@@ -94,7 +65,7 @@ TEST(CorpusDetect, ScansAnswerForEveryFile) {
     const char *r = leafsift_detect(path.c_str(), 99);
     ASSERT_NE(r, nullptr) << name << ": " << leafsift_last_error();
     int pages = std::stoi(row.at("pages"));
-    for (int p : parse_list(r)) EXPECT_TRUE(p >= 1 && p <= pages) << name;
+    for (int p : parse_page_list(r)) EXPECT_TRUE(p >= 1 && p <= pages) << name;
   }
   leafsift_cleanup();
 }

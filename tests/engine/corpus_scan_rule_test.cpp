@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +15,7 @@
 #include "pdfcore/document.h"
 #include "render/builtin_fonts.h"
 #include "render/render.h"
+#include "support/corpus_table.h"
 #include "support/test_paths.h"
 
 namespace fs = std::filesystem;
@@ -27,24 +26,13 @@ TEST(CorpusScanRule, BlankSheetsFoundNearAndContentKept) {
   std::string shared = shared_dir();
   if (shared.empty()) GTEST_SKIP() << "no ../shared/corpus beside the checkout, nothing to judge";
   fs::path dir = fs::path(shared) / "corpus" / "scans";
-  std::ifstream f(dir / "pages.tsv");
-  if (!f) GTEST_SKIP() << "no scans folder in " << shared;
+  const std::vector<table_row> rows = read_table((dir / "pages.tsv").string());
+  if (rows.empty()) GTEST_SKIP() << "no scans folder in " << shared;
   lsf_load_fonts();
-  std::string line, loaded;
-  std::vector<std::string> head;
+  std::string loaded;
   pdf_doc doc;
   int blanks = 0, found = 0;
-  while (std::getline(f, line)) {
-    std::vector<std::string> c;
-    std::stringstream ss(line);
-    std::string v;
-    while (std::getline(ss, v, '\t')) c.push_back(v);
-    if (head.empty()) {
-      head = c;
-      continue;
-    }
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < head.size() && i < c.size(); ++i) row[head[i]] = c[i];
+  for (table_row row : rows) {
     const std::string &file = row["file"], &role = row["role"], &kind = row["kind"];
     if (kind == "vector-content" || kind == "vpagenum") continue;
     if (file != loaded) {
@@ -74,49 +62,23 @@ TEST(CorpusScanRule, BlankSheetsFoundNearAndContentKept) {
   EXPECT_GE(found * 100, blanks * 97);
 }
 
-std::set<int> parse_list(const std::string &s) {
-  std::set<int> out;
-  std::string digits;
-  for (char c : s + ",") {
-    if (c >= '0' && c <= '9') {
-      digits += c;
-    } else if (!digits.empty()) {
-      out.insert(std::stoi(digits));
-      digits.clear();
-    }
-  }
-  return out;
-}
-
 // Through the library's own call, over real-world files: no page that shows text, and none
 // that a reference renderer shows with dark pixels, is called blank by the scan rule.
 TEST(CorpusScanRule, RealFilesLoseNoPageWithInk) {
   std::string shared = shared_dir();
   if (shared.empty()) GTEST_SKIP() << "no ../shared/corpus beside the checkout, nothing to judge";
   fs::path dir = fs::path(shared) / "corpus" / "real";
-  std::ifstream f(dir / "manifest.tsv");
-  if (!f) GTEST_SKIP() << "no real folder in " << shared;
+  const std::vector<table_row> rows = read_table((dir / "manifest.tsv").string());
+  if (rows.empty()) GTEST_SKIP() << "no real folder in " << shared;
   leafsift_init();
-  std::string line;
-  std::vector<std::string> head;
   int judged = 0;
-  while (std::getline(f, line)) {
-    std::vector<std::string> c;
-    std::stringstream ss(line);
-    std::string v;
-    while (std::getline(ss, v, '\t')) c.push_back(v);
-    if (head.empty()) {
-      head = c;
-      continue;
-    }
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < head.size() && i < c.size(); ++i) row[head[i]] = c[i];
+  for (table_row row : rows) {
     const char *r = leafsift_detect_ex((dir / row["file"]).c_str(), "{\"rule\":\"scan\"}");
     if (!r) continue;  // encrypted and broken files are refused as by the light rule
     ++judged;
-    const std::set<int> text = parse_list(row["text_pages"]);
-    const std::set<int> light = parse_list(row["pixblank_poppler"]);
-    for (int page : parse_list(r)) {
+    const std::set<int> text = parse_page_list(row["text_pages"]);
+    const std::set<int> light = parse_page_list(row["pixblank_poppler"]);
+    for (int page : parse_page_list(r)) {
       EXPECT_EQ(text.count(page), 0u) << row["file"] << " page " << page << " shows text";
       EXPECT_EQ(light.count(page), 1u) << row["file"] << " page " << page << " has dark pixels";
     }

@@ -4,60 +4,31 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "leafsift.h"
+#include "support/corpus_table.h"
 #include "support/test_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::set<int> parse_list(const std::string &s) {
-  std::set<int> out;
-  std::string digits;
-  for (char c : s + ",") {
-    if (c >= '0' && c <= '9') {
-      digits += c;
-    } else if (!digits.empty()) {
-      out.insert(std::stoi(digits));
-      digits.clear();
-    }
-  }
-  return out;
-}
-
 TEST(CorpusScans, PaperBlanksFoundAndInkKept) {
   std::string shared = shared_dir();
   if (shared.empty()) GTEST_SKIP() << "no ../shared/corpus beside the checkout";
   fs::path dir = fs::path(shared) / "corpus" / "scans";
-  std::ifstream f(dir / "pages.tsv");
-  std::string line;
-  std::vector<std::string> head;
   std::map<std::string, std::set<int>> blank;
   leafsift_init();
   int checked = 0;
-  while (std::getline(f, line)) {
-    std::vector<std::string> c;
-    std::stringstream ss(line);
-    std::string v;
-    while (std::getline(ss, v, '\t')) c.push_back(v);
-    if (head.empty()) {
-      head = c;
-      continue;
-    }
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < head.size() && i < c.size(); ++i) row[head[i]] = c[i];
+  for (table_row &row : read_table((dir / "pages.tsv").string())) {
     const std::string &file = row["file"];
     if (!blank.count(file)) {
       const char *r = leafsift_detect((dir / file).c_str(), 99);
       ASSERT_NE(r, nullptr) << file << ": " << leafsift_last_error();
-      blank[file] = parse_list(r);
+      blank[file] = parse_page_list(r);
     }
     int page = std::stoi(row["page"]);
     bool called = blank[file].count(page) > 0;
