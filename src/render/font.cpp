@@ -14,7 +14,6 @@
 #include "pdfcore/objects.h"
 #include "pdfcore/streams.h"
 #include "render/builtin_fonts.h"
-#include "render/glyph.h"
 #include "render/interp.h"
 #include "render/truetype.h"
 

@@ -19,10 +19,6 @@ namespace {
 // procedure that shows its own glyph many times over cannot multiply into an endless render.
 constexpr int64_t k_max_nested_glyph_runs = 100000;
 
-struct c_block_free {
-  void operator()(void *p) const noexcept { std::free(p); }
-};
-
 // Appends the closed contours to out; stops once the segment limit is reached.
 void outline_to_path(const tf_point *pts, int npts, const uint16_t *ends, int nends, path *out) {
   int start = 0;
@@ -88,8 +84,8 @@ const path *glyph_segments(pdf_font *f, const uint8_t *data, int len, int code, 
   uint16_t *ends = nullptr;
   int npts = 0, nends = 0, composite = 0;
   if (!tf_glyph_outline(data, len, g, &pts, &npts, &ends, &nends, &composite)) return out;
-  std::unique_ptr<tf_point, c_block_free> own_pts(pts);
-  std::unique_ptr<uint16_t, c_block_free> own_ends(ends);
+  c_ptr<tf_point> own_pts(pts);
+  c_ptr<uint16_t> own_ends(ends);
   glyph_outline_path(pts, npts, ends, nends, out);
   return out;
 }
