@@ -6,9 +6,6 @@
 #include <cmath>
 #include <new>
 #include <vector>
-#ifdef SCAN_RULE_TRACE
-#include <cstdio>
-#endif
 
 namespace {
 
@@ -164,14 +161,12 @@ scan_figures scan_judge(const uint8_t *rgba, int width, int height, int dpi,
                         area >= 0.45 * bw * bh;
       // A scanner's edge line is long and thin, however skewed the sheet lies.
       const bool line = longer >= 25.0 && area / longer <= 1.5;
-      const char *what = "ink";
       if (touches) {
-        // Scanner bands and edges lie along the border; what a mark touching the border
-        // reaches inside the margin is the page's own (a picture printed to the edge), and
-        // counts as ink however large the mark is.
+        // Scanner bands and edges lie along the border, within the margin; what a mark
+        // touching the border reaches beyond the margin, towards the middle of the sheet, is
+        // the page's own (a picture printed to the edge) and counts as ink.
         const double inner = static_cast<double>(k.inner) * px_mm2;
         f.artefact_mm2 += area - inner;
-        what = "artefact";
         if (inner > 0) {
           if (k.inner_darkest < dark_limit) {
             dark_ink += inner;
@@ -183,26 +178,17 @@ scan_figures scan_judge(const uint8_t *rgba, int width, int height, int dpi,
         }
       } else if (marginal && (hole || line)) {
         f.artefact_mm2 += area;
-        what = "artefact";
       } else if (bw * bh < speck_mm2) {
         // Dust is judged by the box a mark spans, so that a speck blurred over a few pixels
         // stays dust while a digit's strokes, as thin, span a box several times larger.
         f.dust_mm2 += area;
-        what = "dust";
       } else if (k.darkest < dark_limit) {
         dark_ink += area;
         ++dark_marks;
       } else {
         faint_ink += area;
         ++faint_marks;
-        what = "faint";
       }
-      (void)what;
-#ifdef SCAN_RULE_TRACE
-      if (area >= 0.2)
-        fprintf(stderr, "  mark %.2fmm2 box %.1fx%.1f dark %d at %.0f,%.0f mm %s\n", area, bw,
-                bh, k.darkest, k.minx * px_mm, k.miny * px_mm, what);
-#endif
     }
     f.faint_mm2 = faint_ink;
     double ink = dark_ink;
