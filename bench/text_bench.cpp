@@ -13,9 +13,8 @@
 
 #include "pdfcore/document.h"
 #include "render/builtin_fonts.h"
+#include "page_timing.h"
 #include "render/render.h"
-
-using clock_type = std::chrono::steady_clock;
 
 namespace {
 
@@ -47,46 +46,6 @@ std::string text_page(const char *base_font) {
   return out;
 }
 
-// Best of `runs` renders of the page, in ms.
-double time_render(const std::string &pdf, int runs) {
-  c_ptr<uint8_t> copy(static_cast<uint8_t *>(std::malloc(pdf.size())));
-  std::memcpy(copy.get(), pdf.data(), pdf.size());
-  pdf_doc doc;
-  if (doc_load_bytes(std::move(copy), static_cast<int32_t>(pdf.size()), "bench", doc) != 0)
-    return -1;
-  double best = 1e9;
-  for (int r = 0; r < runs; r++) {
-    int w = 0, h = 0;
-    auto t0 = clock_type::now();
-    c_ptr<uint8_t> px = lsf_render_page(doc, 0, 48, &w, &h);
-    double ms = std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
-    if (!px) return -1;
-    best = std::min(best, ms);
-  }
-  return best;
-}
-
-// Best of `runs` runs of `pdftoppm -r 48` on the same page, in ms (process start included),
-// or -1 when poppler-utils is not installed.
-double time_peer(const std::string &pdf, int runs) {
-  if (std::system("command -v pdftoppm >/dev/null 2>&1") != 0) return -1;
-  std::string path = "/tmp/leafsift-text-bench.pdf";
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f) return -1;
-  std::fwrite(pdf.data(), 1, pdf.size(), f);
-  std::fclose(f);
-  std::string cmd = "pdftoppm -r 48 " + path + " /tmp/leafsift-text-bench >/dev/null 2>&1";
-  double best = 1e9;
-  for (int r = 0; r < runs; r++) {
-    auto t0 = clock_type::now();
-    if (std::system(cmd.c_str()) != 0) return -1;
-    best = std::min(best, std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
-  }
-  std::remove(path.c_str());
-  std::system("rm -f /tmp/leafsift-text-bench*.ppm");
-  return best;
-}
-
 }  // namespace
 
 int main() {
@@ -94,7 +53,8 @@ int main() {
   std::printf("%-32s %10s %14s\n", "page of 4,000 glyphs", "ms/page", "pdftoppm ms");
   for (const char *font : {"Helvetica", "Times-Roman", "Courier"}) {
     std::string pdf = text_page(font);
-    std::printf("%-32s %10.2f %14.1f\n", font, time_render(pdf, 5), time_peer(pdf, 3));
+    std::printf("%-32s %10.2f %14.1f\n", font, page_timing::time_render(pdf, 5),
+                page_timing::time_peer(pdf, 3, "text-bench"));
   }
   lsf_free_fonts();
   return 0;

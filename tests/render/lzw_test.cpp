@@ -13,6 +13,7 @@
 #include "pdfcore/document.h"
 #include "render/filters.h"
 #include "support/pdf_builder.h"
+#include "support/stream_fixture.h"
 #include "support/test_paths.h"
 #include "support/tiff_fixture.h"
 
@@ -146,27 +147,6 @@ std::string samples(int count, unsigned seed) {
   return s;
 }
 
-// One stream object with the dictionary entries and data, decoded by the renderer.
-std::string stream_decoded(const std::string &dict, const std::string &data, int *status) {
-  pdf_builder b;
-  b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-  b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
-  b.stream(4, dict, data);
-  b.xref_trailer("/Root 1 0 R");
-  const std::string &pdf = b.str();
-  c_ptr<uint8_t> bytes(static_cast<uint8_t *>(std::malloc(pdf.size())));
-  std::memcpy(bytes.get(), pdf.data(), pdf.size());
-  pdf_doc doc;
-  *status = -1;
-  if (doc_load_bytes(std::move(bytes), static_cast<int32_t>(pdf.size()), "t", doc) != 0) return "";
-  const pdf_obj *o = obj_find(doc.objs, 4);
-  if (!o) return "";
-  int32_t n = 0;
-  c_ptr<uint8_t> p = rvx_stream_decode(doc, *o, &n, status);
-  return p ? std::string(reinterpret_cast<const char *>(p.get()), static_cast<size_t>(n)) : "";
-}
-
 TEST(LzwTiff, StripsDecodeToTheirSamples) {
   if (!have_tiffcp()) GTEST_SKIP() << "tiffcp is not installed";
   struct {
@@ -180,7 +160,7 @@ TEST(LzwTiff, StripsDecodeToTheirSamples) {
     EXPECT_EQ(d.complete, 1) << im.w;
     EXPECT_TRUE(d.bytes == raw) << im.w << "x" << im.h;
     int status = -1;
-    EXPECT_TRUE(stream_decoded("/Filter /LZWDecode", strip, &status) == raw) << im.w;
+    EXPECT_TRUE(renderer_decoded("/Filter /LZWDecode", strip, &status) == raw) << im.w;
     EXPECT_EQ(status, DECODE_OK);
   }
 }
@@ -211,7 +191,7 @@ TEST(LzwTiff, HorizontalPredictorAfterLzwAndFlate) {
                              " /BitsPerComponent " + std::to_string(c.bps) + " /Columns " +
                              std::to_string(c.w) + " >>";
     int status = -1;
-    EXPECT_TRUE(stream_decoded(dict, strip, &status) == want) << dict;
+    EXPECT_TRUE(renderer_decoded(dict, strip, &status) == want) << dict;
     EXPECT_EQ(status, DECODE_OK) << dict;
   }
 }
@@ -236,11 +216,11 @@ TEST(LzwStream, EarlyChangeAndDamageThroughTheFilter) {
   };
   for (const auto &c : cases) {
     int status = -1;
-    EXPECT_EQ(stream_decoded(c.dict, c.data, &status), c.out) << c.dict;
+    EXPECT_EQ(renderer_decoded(c.dict, c.data, &status), c.out) << c.dict;
     EXPECT_EQ(status, c.status) << c.dict;
   }
   int status = -1;
-  EXPECT_NE(stream_decoded("/Filter /LZWDecode", late, &status), bytes_upto(256));
+  EXPECT_NE(renderer_decoded("/Filter /LZWDecode", late, &status), bytes_upto(256));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "pdfcore/document.h"
 #include "render/filters.h"
 #include "support/pdf_builder.h"
+#include "support/stream_fixture.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -167,26 +168,6 @@ bool png_idat(const std::string &f, std::string *z, int *width, int *depth, int 
   return !z->empty();
 }
 
-std::string stream_decoded(const std::string &dict, const std::string &data, int *status) {
-  pdf_builder pb;
-  pb.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  pb.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-  pb.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
-  pb.stream(4, dict, data);
-  pb.xref_trailer("/Root 1 0 R");
-  const std::string &pdf = pb.str();
-  c_ptr<uint8_t> bytes(static_cast<uint8_t *>(std::malloc(pdf.size())));
-  std::memcpy(bytes.get(), pdf.data(), pdf.size());
-  pdf_doc doc;
-  *status = -1;
-  if (doc_load_bytes(std::move(bytes), static_cast<int32_t>(pdf.size()), "t", doc) != 0) return "";
-  const pdf_obj *o = obj_find(doc.objs, 4);
-  if (!o) return "";
-  int32_t n = 0;
-  c_ptr<uint8_t> p = rvx_stream_decode(doc, *o, &n, status);
-  return p ? std::string(reinterpret_cast<const char *>(p.get()), static_cast<size_t>(n)) : "";
-}
-
 const char *k_convert = "/usr/bin/convert";
 
 TEST(PredictorPng, ImageMagickRowFiltersUndoneLikeItReadsThem) {
@@ -227,12 +208,12 @@ TEST(PredictorPng, ImageMagickRowFiltersUndoneLikeItReadsThem) {
                                std::to_string(k.colors) + " /BitsPerComponent " +
                                std::to_string(k.bpc) + " /Columns " + std::to_string(w) + " >>";
       int status = -1;
-      const std::string got = stream_decoded(dict, z, &status);
+      const std::string got = renderer_decoded(dict, z, &status);
       EXPECT_EQ(status, DECODE_OK) << make;
       EXPECT_EQ(got.size(), want.size()) << make;
       EXPECT_TRUE(got == want) << make;
 
-      const std::string rows = stream_decoded("/Filter /FlateDecode", z, &status);
+      const std::string rows = renderer_decoded("/Filter /FlateDecode", z, &status);
       const size_t row_len = (static_cast<size_t>(w) * k.colors * k.bpc + 7) / 8 + 1;
       ASSERT_EQ(rows.size(), row_len * h) << make;
       for (size_t at = 0; at < rows.size(); at += row_len)

@@ -15,6 +15,7 @@
 #include "render/builtin_fonts.h"
 #include "render/interp.h"
 #include "support/pdf_builder.h"
+#include "support/stream_fixture.h"
 
 namespace text_test {
 
@@ -60,10 +61,7 @@ class TextDoc : public ::testing::Test {
 
   void load() {
     b.xref_trailer("/Root 1 0 R");
-    const std::string &pdf = b.str();
-    c_ptr<uint8_t> mem(static_cast<uint8_t *>(std::malloc(pdf.size())));
-    std::memcpy(mem.get(), pdf.data(), pdf.size());
-    ASSERT_EQ(doc_load_bytes(std::move(mem), static_cast<int32_t>(pdf.size()), "t", doc), 0);
+    ASSERT_TRUE(load_pdf_text(b.str(), doc));
   }
 
   // Runs content in a new state with these resources on a w x h raster under m.
