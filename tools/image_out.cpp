@@ -1,6 +1,10 @@
 #include "image_out.h"
 
+#include "deflate.h"
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -44,42 +48,70 @@ void chunk(std::vector<uint8_t> &out, const char *type, const std::vector<uint8_
 
 }  // namespace
 
-bool write_png(const std::string &path, const uint8_t *rgba, int width, int height) {
-  // The image data: each row a filter byte 0 and RGB triples, wrapped in zlib stored blocks.
+std::vector<uint8_t> encode_png(const uint8_t *rgba, int width, int height) {
+  const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  const size_t pixels = w * h;
+  // Pages are mostly grey (scans, black print on white): one channel then says all of it.
+  bool grey = true;
+  for (size_t i = 0; i < pixels && grey; ++i)
+    grey = rgba[4 * i] == rgba[4 * i + 1] && rgba[4 * i] == rgba[4 * i + 2];
+  const size_t bpp = grey ? 1 : 3, stride = w * bpp;
+
+  // Each row goes with the filter whose output has the smallest sum of magnitudes, the usual
+  // guess for what compresses best.
   std::vector<uint8_t> raw;
-  raw.reserve(static_cast<size_t>(height) * (1 + 3 * static_cast<size_t>(width)));
-  for (int y = 0; y < height; ++y) {
-    raw.push_back(0);
-    const uint8_t *row = rgba + static_cast<size_t>(y) * width * 4;
-    for (int x = 0; x < width; ++x) raw.insert(raw.end(), row + 4 * x, row + 4 * x + 3);
+  raw.reserve(h * (1 + stride));
+  std::vector<uint8_t> cur(stride), up(stride, 0), trial(stride), best(stride);
+  for (size_t y = 0; y < h; ++y) {
+    const uint8_t *src = rgba + y * w * 4;
+    if (grey) {
+      for (size_t x = 0; x < w; ++x) cur[x] = src[4 * x];
+    } else {
+      for (size_t x = 0; x < w; ++x)
+        for (size_t c = 0; c < 3; ++c) cur[3 * x + c] = src[4 * x + c];
+    }
+    uint64_t best_cost = UINT64_MAX;
+    uint8_t best_type = 0;
+    for (uint8_t type = 0; type <= 4; ++type) {
+      uint64_t cost = 0;
+      for (size_t i = 0; i < stride; ++i) {
+        const int a = i >= bpp ? cur[i - bpp] : 0, b = up[i], c = i >= bpp ? up[i - bpp] : 0;
+        int pred = 0;
+        if (type == 1) pred = a;
+        if (type == 2) pred = b;
+        if (type == 3) pred = (a + b) / 2;
+        if (type == 4) {
+          const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+          pred = (pa <= pb && pa <= pc) ? a : pb <= pc ? b : c;
+        }
+        trial[i] = static_cast<uint8_t>(cur[i] - pred);
+        cost += static_cast<uint64_t>(std::abs(static_cast<int8_t>(trial[i])));
+      }
+      if (cost < best_cost) {
+        best_cost = cost;
+        best_type = type;
+        best.swap(trial);
+      }
+    }
+    raw.push_back(best_type);
+    raw.insert(raw.end(), best.begin(), best.end());
+    up.swap(cur);
   }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  size_t pos = 0;
-  do {
-    size_t n = raw.size() - pos < 65535 ? raw.size() - pos : 65535;
-    z.push_back(pos + n == raw.size() ? 1 : 0);
-    z.push_back(static_cast<uint8_t>(n));
-    z.push_back(static_cast<uint8_t>(n >> 8));
-    z.push_back(static_cast<uint8_t>(~n));
-    z.push_back(static_cast<uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + static_cast<long>(pos), raw.begin() + static_cast<long>(pos + n));
-    pos += n;
-  } while (pos < raw.size());
-  uint32_t a = 1, b = 0;
-  for (uint8_t c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  put32(z, (b << 16) | a);
 
   std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<uint8_t> ihdr;
   put32(ihdr, static_cast<uint32_t>(width));
   put32(ihdr, static_cast<uint32_t>(height));
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, no interlace
+  // 8 bits, grey (0) or RGB (2), deflate, adaptive filtering, no interlace.
+  ihdr.insert(ihdr.end(), {8, static_cast<uint8_t>(grey ? 0 : 2), 0, 0, 0});
   chunk(png, "IHDR", ihdr);
-  chunk(png, "IDAT", z);
+  chunk(png, "IDAT", zlib_deflate(raw.data(), raw.size()));
   chunk(png, "IEND", {});
+  return png;
+}
+
+bool write_png(const std::string &path, const uint8_t *rgba, int width, int height) {
+  const std::vector<uint8_t> png = encode_png(rgba, width, height);
   file_ptr f(std::fopen(path.c_str(), "wb"));
   if (!f) return false;
   if (std::fwrite(png.data(), 1, png.size(), f.get()) != png.size()) return false;

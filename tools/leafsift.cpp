@@ -10,6 +10,7 @@
 
 #include "image_out.h"
 #include "leafsift.h"
+#include "report.h"
 #include "pdfcore/document.h"
 #include "pdfcore/error.h"
 #include "render/render.h"
@@ -23,6 +24,7 @@ const char *k_usage =
     "       leafsift remove [-t N] [RULE] IN OUT\n"
     "       leafsift pages [-t N] [RULE] [--json] FILE\n"
     "       leafsift render [--dpi N] FILE PAGE OUT\n"
+    "       leafsift report [-t N] [RULE] -o REPORT.html FILE...\n"
     "       leafsift --help | --version\n"
     "\n"
     "detect  lists the blank pages of each FILE (1-based), one line per file:\n"
@@ -35,6 +37,9 @@ const char *k_usage =
     "        and the verdict; this is how to choose a threshold.\n"
     "render  writes the page's raster as the detector sees it (default 48 dpi) as\n"
     "        PNG, or as binary PPM when OUT ends in .ppm.\n"
+    "report  writes one HTML page for review: every page of each FILE as the\n"
+    "        detector sees it, its verdict and figures, blank pages marked, and the\n"
+    "        remove command that drops them. Self-contained; open it in a browser.\n"
     "\n"
     "-t N    threshold, 1..100 (default 99): a page is blank when at least N percent\n"
     "        of its pixels are light, a pixel being light when its darkest channel is\n"
@@ -88,6 +93,8 @@ struct options {
   std::string rule;                                   // "" for the default
   std::vector<std::pair<std::string, std::string>> scan;  // JSON key, number as written
   std::vector<const char *> files;
+  std::vector<std::string> given;  // the rule options as written, -t spelt apart
+  const char *output = nullptr;    // report's -o
 
   // The options text of the extended calls; the light rule's plain calls are used when no
   // rule option was given.
@@ -143,7 +150,8 @@ bool is_plain_number(const char *s) {
   return digits > 0 && i == n && !(digits > 1 && s[s[0] == '-' ? 1 : 0] == '0');
 }
 
-bool parse_options(int argc, char **argv, bool allow_json, options *o, const char **why) {
+bool parse_options(int argc, char **argv, bool allow_json, options *o, const char **why,
+                   bool allow_output = false) {
   bool only_files = false;
   for (int i = 0; i < argc; ++i) {
     const char *a = argv[i];
@@ -157,6 +165,7 @@ bool parse_options(int argc, char **argv, bool allow_json, options *o, const cha
         return false;
       }
       o->threshold_given = true;
+      o->given.insert(o->given.end(), {"-t", argv[i + 1]});
       ++i;
     } else if (std::strcmp(a, "--rule") == 0) {
       if (i + 1 >= argc ||
@@ -165,14 +174,23 @@ bool parse_options(int argc, char **argv, bool allow_json, options *o, const cha
         return false;
       }
       o->rule = argv[++i];
+      o->given.insert(o->given.end(), {a, o->rule});
     } else if (const char *key = scan_option_key(a)) {
       if (i + 1 >= argc || !is_plain_number(argv[i + 1])) {
         *why = "a scan rule option needs a number";
         return false;
       }
       o->scan.emplace_back(key, argv[++i]);
+      o->given.insert(o->given.end(), {a, argv[i]});
     } else if (std::strncmp(a, "-t", 2) == 0 && parse_threshold(a + 2, &o->threshold)) {
       o->threshold_given = true;
+      o->given.insert(o->given.end(), {"-t", a + 2});
+    } else if (allow_output && std::strcmp(a, "-o") == 0) {
+      if (i + 1 >= argc) {
+        *why = "-o needs a file name";
+        return false;
+      }
+      o->output = argv[++i];
     } else if (allow_json && std::strcmp(a, "--json") == 0) {
       o->json = true;
     } else {
@@ -313,6 +331,25 @@ int cmd_render(int argc, char **argv) {
   return 0;
 }
 
+int cmd_report(int argc, char **argv) {
+  options o;
+  const char *why = nullptr;
+  if (!parse_options(argc, argv, false, &o, &why, true)) return usage_error(why);
+  if (!o.output) return usage_error("report needs -o REPORT.html");
+  if (o.files.empty()) return usage_error("report needs at least one FILE");
+  if (!o.threshold_given && !o.extended()) o.threshold_given = true;
+  report_request req;
+  req.files.assign(o.files.begin(), o.files.end());
+  req.options_json = o.json_text();
+  req.scan_rule = o.rule == "scan";
+  req.remove_args = o.given;
+  req.output = o.output;
+  std::string error;
+  const int status = write_report(req, &error);
+  if (!error.empty()) std::fprintf(stderr, "leafsift: %s\n", error.c_str());
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -336,6 +373,8 @@ int main(int argc, char **argv) {
     status = cmd_pages(argc - 2, argv + 2);
   else if (std::strcmp(cmd, "render") == 0)
     status = cmd_render(argc - 2, argv + 2);
+  else if (std::strcmp(cmd, "report") == 0)
+    status = cmd_report(argc - 2, argv + 2);
   else
     status = usage_error("unknown command");
   leafsift_cleanup();
