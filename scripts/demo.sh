@@ -9,3 +9,5 @@ cmake --build build -j"$(nproc)" --target leafsift_tool
 build/leafsift detect examples/sample.pdf
 build/leafsift remove examples/sample.pdf build/sample-without-blanks.pdf
 echo "wrote build/sample-without-blanks.pdf"
+build/leafsift report -o build/sample-report.html examples/sample.pdf
+echo "wrote build/sample-report.html (open it in a browser to review the verdicts)"
