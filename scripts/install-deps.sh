@@ -3,7 +3,9 @@
 set -euo pipefail
 packages=(cmake g++ make binutils googletest libgtest-dev zlib1g-dev pkg-config
           qpdf poppler-utils libjpeg-turbo-progs fonts-liberation
-          libtiff-tools imagemagick)
+          libtiff-tools imagemagick
+          python3 python3-venv python3-pip python3-setuptools python3-pytest
+          python3-dask python3-distributed chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
