@@ -304,9 +304,10 @@ bool read_real(const uint8_t *data, int32_t end, int32_t *pos, double *out) {
 
 c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_width, int *out_height,
                             c_ptr<uint8_t> *out_alpha, int *out_stencil, int *unreadable,
-                            const image_options &opt) {
+                            const image_options &opt, bool *out_sampled) {
   int dummy = 0;
   if (!unreadable) unreadable = &dummy;
+  if (out_sampled) *out_sampled = false;
   if (out_alpha) out_alpha->reset();
   if (out_stencil) *out_stencil = 0;
   dict_text d;
@@ -352,7 +353,30 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
     return nullptr;
   }
   const uint64_t npix = static_cast<uint64_t>(W) * static_cast<uint64_t>(H);
-  c_ptr<uint8_t> out = alloc_bytes(npix * 4);
+  // The image rows and columns the drawing reads, when they are fewer than the image's pixels;
+  // otherwise every pixel is converted.
+  std::vector<uint32_t> rows, cols;
+  if (opt.sample_only && out_sampled) {
+    const image_box &bx = *opt.sample_only;
+    const uint64_t nr = bx.yb > bx.ya ? static_cast<uint64_t>(bx.yb - bx.ya) : 0;
+    const uint64_t ncl = bx.xb > bx.xa ? static_cast<uint64_t>(bx.xb - bx.xa) : 0;
+    if (nr > 0 && ncl > 0 && nr * ncl < npix) {
+      rows.resize(nr);
+      cols.resize(ncl);
+      for (uint64_t i = 0; i < nr; i++)
+        rows[i] = static_cast<uint32_t>(source_index(bx.ya + static_cast<long>(i), bx.ylo, bx.yhi, H));
+      for (uint64_t j = 0; j < ncl; j++)
+        cols[j] = static_cast<uint32_t>(source_index(bx.xa + static_cast<long>(j), bx.xlo, bx.xhi, W));
+    }
+  }
+  const bool sampled = !rows.empty();
+  const int OW = sampled ? static_cast<int>(cols.size()) : W;
+  const int OH = sampled ? static_cast<int>(rows.size()) : H;
+  const uint64_t nout = static_cast<uint64_t>(OW) * static_cast<uint64_t>(OH);
+  // Image pixel of output pixel (i, j): itself, or the grid's.
+  auto src_row = [&](int i) -> uint64_t { return sampled ? rows[static_cast<size_t>(i)] : static_cast<uint64_t>(i); };
+  auto src_col = [&](int j) -> uint64_t { return sampled ? cols[static_cast<size_t>(j)] : static_cast<uint64_t>(j); };
+  c_ptr<uint8_t> out = alloc_bytes(nout * 4);
   if (!out) {
     *unreadable = 1;
     return nullptr;
@@ -372,15 +396,13 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
         int mw = 0, mh = 0, mst = 0, mun = 0;
         c_ptr<uint8_t> mask_alpha;
         c_ptr<uint8_t> mask = decode_image(doc, *mo, &mw, &mh, &mask_alpha, &mst, &mun, mopt);
-        c_ptr<uint8_t> plane = mask ? alloc_bytes(npix) : nullptr;
+        c_ptr<uint8_t> plane = mask ? alloc_bytes(nout) : nullptr;
         if (plane) {
-          for (int r = 0; r < H; r++) {
-            uint64_t mr =
-                static_cast<uint64_t>(r) * static_cast<uint64_t>(mh) / static_cast<uint64_t>(H);
-            for (int c = 0; c < W; c++) {
-              uint64_t mc =
-                  static_cast<uint64_t>(c) * static_cast<uint64_t>(mw) / static_cast<uint64_t>(W);
-              plane.get()[static_cast<uint64_t>(r) * W + c] =
+          for (int i = 0; i < OH; i++) {
+            uint64_t mr = src_row(i) * static_cast<uint64_t>(mh) / static_cast<uint64_t>(H);
+            for (int j = 0; j < OW; j++) {
+              uint64_t mc = src_col(j) * static_cast<uint64_t>(mw) / static_cast<uint64_t>(W);
+              plane.get()[static_cast<uint64_t>(i) * OW + j] =
                   mask.get()[(mr * static_cast<uint64_t>(mw) + mc) * 4];
             }
           }
@@ -388,8 +410,9 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
         }
       }
     }
-    *out_width = W;
-    *out_height = H;
+    *out_width = OW;
+    *out_height = OH;
+    if (out_sampled) *out_sampled = sampled;
     return pixels;
   };
 
@@ -403,13 +426,13 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
         qx_jpeg_decode_impl(data.get(), static_cast<uint64_t>(L), &jw, &jh, &message));
     if (jpx && jw > 0 && jh > 0) {
       uint8_t *o = out.get();
-      for (int r = 0; r < H; r++) {
+      for (int i = 0; i < OH; i++) {
         uint64_t jr = std::min<uint64_t>(
-            static_cast<uint64_t>(r) * static_cast<uint64_t>(jh) / static_cast<uint64_t>(H),
+            src_row(i) * static_cast<uint64_t>(jh) / static_cast<uint64_t>(H),
             static_cast<uint64_t>(jh - 1));
-        for (int c = 0; c < W; c++, o += 4) {
+        for (int j = 0; j < OW; j++, o += 4) {
           uint64_t jc = std::min<uint64_t>(
-              static_cast<uint64_t>(c) * static_cast<uint64_t>(jw) / static_cast<uint64_t>(W),
+              src_col(j) * static_cast<uint64_t>(jw) / static_cast<uint64_t>(W),
               static_cast<uint64_t>(jw - 1));
           std::memcpy(o, jpx.get() + (jr * static_cast<uint64_t>(jw) + jc) * 4, 4);
         }
@@ -436,9 +459,10 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
   }
   if (cs.kind == IK_UNKNOWN) {
     *unreadable = 1;
-    std::memset(out.get(), 255, static_cast<size_t>(npix * 4));
-    *out_width = W;
-    *out_height = H;
+    std::memset(out.get(), 255, static_cast<size_t>(nout * 4));
+    *out_width = OW;
+    *out_height = OH;
+    if (out_sampled) *out_sampled = sampled;
     return out;
   }
   const int nc = cs.ncomp;
@@ -496,7 +520,28 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
   auto decoded = [&](int k, uint32_t s) { return dmin[k] + s * (dmax[k] - dmin[k]) / maxv; };
 
   uint8_t *o = out.get();
-  if (nc == 1 && b <= 8) {
+  if (sampled) {
+    // Only the grid's pixels, each through the same steps as below.
+    uint8_t lut[256][4];
+    if (nc == 1 && b <= 8)
+      for (uint32_t s = 0; s < (1u << b); s++) {
+        double v[4] = {decoded(0, s), 0, 0, 0};
+        convert(v, lut[s]);
+      }
+    for (int i = 0; i < OH; i++) {
+      const uint8_t *row = data.get() + stride * src_row(i);
+      for (int j = 0; j < OW; j++, o += 4) {
+        const uint64_t c = src_col(j);
+        if (nc == 1 && b <= 8) {
+          std::memcpy(o, lut[sample_at(row, c, b)], 4);
+          continue;
+        }
+        double v[4] = {0, 0, 0, 0};
+        for (int k = 0; k < nc; k++) v[k] = decoded(k, sample_at(row, c * nc + k, b));
+        convert(v, o);
+      }
+    }
+  } else if (nc == 1 && b <= 8) {
     // A one-component pixel depends on its sample alone: convert each of the at most 256
     // sample values once, through the same steps, and look pixels up.
     uint8_t lut[256][4];

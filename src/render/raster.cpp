@@ -24,5 +24,6 @@ bool raster_init(raster &r, int width, int height) {
   r.clip_empty = 0;
   r.text_shown = r.unreadable = r.shading = 0;
   r.nested_glyph_runs = 0;
+  r.full_images = 0;
   return true;
 }

@@ -37,6 +37,9 @@ struct raster {
   int stop_when_kept = 0;
   // Type 3 glyph procedures run from inside other glyph procedures on this page.
   int64_t nested_glyph_runs = 0;
+  // Images are converted in full before they are sampled, rather than only where the raster
+  // takes pixels: the same pixels, more slowly. For tests that show the two agree.
+  int full_images = 0;
 };
 
 // Allocates both planes, white and opaque, with the clip set to the whole raster. False when

@@ -36,7 +36,8 @@ matrix base_matrix(const pageinfo &pg, int rotate, double s, int height) {
 }  // namespace
 
 c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_width,
-                               int *out_height, render_marks *marks, bool stop_when_kept) {
+                               int *out_height, render_marks *marks, bool stop_when_kept,
+                               bool full_images) {
   int count = doc.pages.count();
   if (index < 0 || index >= count) {
     pdfcore_set_error("page %d out of range (1..%d)", index + 1, count);
@@ -62,6 +63,7 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
     return nullptr;
   }
   r.stop_when_kept = stop_when_kept;
+  r.full_images = full_images ? 1 : 0;
 
   const pdf_obj *page = obj_find(doc.objs, pg.num);
   if (page) {

@@ -45,8 +45,13 @@ const pdf_doc &doc_or_empty(const interp_state *st) {
 void draw_decoded(interp_state *st, const pdf_obj &obj, const image_options &opt) {
   int w = 0, h = 0, stencil = 0, unreadable = 0;
   c_ptr<uint8_t> alpha;
+  // Knowing where the image lands, the decoder converts only the pixels the raster takes.
+  image_box box;
+  image_options o = opt;
+  if (!st->raster->full_images && image_box_of(st, 1.0, 1.0, &box)) o.sample_only = &box;
+  bool sampled = false;
   c_ptr<uint8_t> px =
-      decode_image(doc_or_empty(st), obj, &w, &h, &alpha, &stencil, &unreadable, opt);
+      decode_image(doc_or_empty(st), obj, &w, &h, &alpha, &stencil, &unreadable, o, &sampled);
   if (unreadable || !px) st->raster->unreadable = 1;
   if (!px) return;
   // A page already kept needs no pixels of an image that could not be read.
@@ -62,7 +67,10 @@ void draw_decoded(interp_state *st, const pdf_obj &obj, const image_options &opt
          i++, p += 4)
       std::memcpy(p, c, 3);
   }
-  draw_pixels(st, 1.0, 1.0, w, h, px.get(), alpha.get(), st->raster->fill_opacity);
+  if (sampled)
+    draw_sampled(st, box, px.get(), alpha.get(), st->raster->fill_opacity);
+  else
+    draw_pixels(st, 1.0, 1.0, w, h, px.get(), alpha.get(), st->raster->fill_opacity);
 }
 
 void draw_image(interp_state *st, const pdf_obj &obj, const uint8_t *t, int32_t len) {
