@@ -1,5 +1,7 @@
 #include "deflate.h"
 
+#include "pdfcore/deflate_tables.h"
+
 #include <algorithm>
 #include <queue>
 #include <utility>
@@ -14,17 +16,6 @@ constexpr int k_hash_bits = 15;
 // that noisy scans stay quick.
 constexpr int k_max_chain = 48;
 constexpr size_t k_block_tokens = size_t{1} << 16;
-
-constexpr uint16_t k_len_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t k_len_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t k_dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                      33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t k_dist_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                      6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t k_clen_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 struct bit_writer {
   std::vector<uint8_t> &out;
@@ -55,13 +46,13 @@ struct token {
 
 int len_code(int len) {
   int c = 28;
-  while (k_len_base[c] > len) --c;
+  while (k_deflate_len_base[c] > len) --c;
   return c;
 }
 
 int dist_code(int dist) {
   int c = 29;
-  while (k_dist_base[c] > dist) --c;
+  while (k_deflate_dist_base[c] > dist) --c;
   return c;
 }
 
@@ -209,7 +200,7 @@ void write_block(bit_writer &bw, const std::vector<token> &tokens, bool last) {
   std::vector<uint8_t> clen_len;
   code_lengths(clen_freq, 7, clen_len);
   int hclen = 19;
-  while (hclen > 4 && clen_len[k_clen_order[hclen - 1]] == 0) --hclen;
+  while (hclen > 4 && clen_len[k_deflate_clen_order[hclen - 1]] == 0) --hclen;
 
   const std::vector<uint16_t> lit_code = canonical_codes(lit_len);
   const std::vector<uint16_t> dist_code_of = canonical_codes(dist_len);
@@ -220,7 +211,7 @@ void write_block(bit_writer &bw, const std::vector<token> &tokens, bool last) {
   bw.put(static_cast<uint32_t>(hlit - 257), 5);
   bw.put(static_cast<uint32_t>(hdist - 1), 5);
   bw.put(static_cast<uint32_t>(hclen - 4), 4);
-  for (int i = 0; i < hclen; ++i) bw.put(clen_len[k_clen_order[i]], 3);
+  for (int i = 0; i < hclen; ++i) bw.put(clen_len[k_deflate_clen_order[i]], 3);
   for (const rle_item &r : rle) {
     bw.put(clen_code[r.sym], clen_len[r.sym]);
     if (r.sym == 16) bw.put(r.extra, 2);
@@ -234,10 +225,10 @@ void write_block(bit_writer &bw, const std::vector<token> &tokens, bool last) {
     }
     const int lc = len_code(t.len_or_lit);
     bw.put(lit_code[257 + lc], lit_len[257 + lc]);
-    bw.put(static_cast<uint32_t>(t.len_or_lit - k_len_base[lc]), k_len_extra[lc]);
+    bw.put(static_cast<uint32_t>(t.len_or_lit - k_deflate_len_base[lc]), k_deflate_len_extra[lc]);
     const int dc = dist_code(t.dist);
     bw.put(dist_code_of[dc], dist_len[dc]);
-    bw.put(static_cast<uint32_t>(t.dist - k_dist_base[dc]), k_dist_extra[dc]);
+    bw.put(static_cast<uint32_t>(t.dist - k_deflate_dist_base[dc]), k_deflate_dist_extra[dc]);
   }
   bw.put(lit_code[256], lit_len[256]);
 }

@@ -250,17 +250,6 @@ int cmd_remove(int argc, char **argv) {
   return 0;
 }
 
-// The raw value of "key" in one flat object of the analysis text (a number, true, false or
-// null), or "" when the object has no such key.
-std::string field(const std::string &obj, const char *key) {
-  const std::string k = std::string("\"") + key + "\":";
-  size_t at = obj.find(k);
-  if (at == std::string::npos) return "";
-  at += k.size();
-  size_t end = obj.find_first_of(",}", at);
-  return obj.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
-
 int cmd_pages(int argc, char **argv) {
   options o;
   const char *why = nullptr;
@@ -280,9 +269,10 @@ int cmd_pages(int argc, char **argv) {
   for (size_t at = all.find("{\"page\":"); at != std::string::npos;
        at = all.find("{\"page\":", at + 1)) {
     const std::string obj = all.substr(at, all.find('}', at) - at + 1);
-    const std::string page = field(obj, "page"), value = field(obj, figure);
-    const bool text = field(obj, "text") == "true", unread = field(obj, "unread") == "true";
-    const bool blank = field(obj, "blank") == "true";
+    const std::string page = analysis_field(obj, "page"), value = analysis_field(obj, figure);
+    const bool text = analysis_field(obj, "text") == "true";
+    const bool unread = analysis_field(obj, "unread") == "true";
+    const bool blank = analysis_field(obj, "blank") == "true";
     if (o.json) {
       std::printf("{\"page\":%s,\"text\":%s,\"%s\":%s,\"blank\":%s%s}\n", page.c_str(),
                   text ? "true" : "false", figure, value.c_str(), blank ? "true" : "false",

@@ -41,16 +41,6 @@ struct file_closer {
 };
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 
-// The raw value of "key" in one flat object of the analysis text, "" when absent.
-std::string field(const std::string &obj, const char *key) {
-  const std::string k = std::string("\"") + key + "\":";
-  size_t at = obj.find(k);
-  if (at == std::string::npos) return "";
-  at += k.size();
-  const size_t end = obj.find_first_of(",}", at);
-  return obj.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
-
 struct page_row {
   int page = 0;
   bool text = false, unread = false, blank = false;
@@ -63,12 +53,12 @@ std::vector<page_row> parse_pages(const std::string &analysis) {
        at = analysis.find("{\"page\":", at + 1)) {
     const std::string obj = analysis.substr(at, analysis.find('}', at) - at + 1);
     page_row r;
-    r.page = std::atoi(field(obj, "page").c_str());
-    r.text = field(obj, "text") == "true";
-    r.unread = field(obj, "unread") == "true";
-    r.blank = field(obj, "blank") == "true";
-    r.light = field(obj, "light");
-    r.ink = field(obj, "ink_mm2");
+    r.page = std::atoi(analysis_field(obj, "page").c_str());
+    r.text = analysis_field(obj, "text") == "true";
+    r.unread = analysis_field(obj, "unread") == "true";
+    r.blank = analysis_field(obj, "blank") == "true";
+    r.light = analysis_field(obj, "light");
+    r.ink = analysis_field(obj, "ink_mm2");
     rows.push_back(r);
   }
   return rows;
@@ -206,6 +196,15 @@ size_t utf8_length(const unsigned char *p, size_t i, size_t n) {
 }
 
 }  // namespace
+
+std::string analysis_field(const std::string &obj, const char *key) {
+  const std::string k = std::string("\"") + key + "\":";
+  size_t at = obj.find(k);
+  if (at == std::string::npos) return "";
+  at += k.size();
+  const size_t end = obj.find_first_of(",}", at);
+  return obj.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
 
 std::string html_escape(const std::string &text) {
   std::string out;

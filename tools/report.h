@@ -20,6 +20,10 @@ struct report_request {
 // the report could not be written, with *error saying why in the latter case.
 int write_report(const report_request &req, std::string *error);
 
+// The raw value of "key" in one flat object of an analysis text (a number, true, false or
+// null), "" when the object has no such key.
+std::string analysis_field(const std::string &obj, const char *key);
+
 // Pieces of the report, exposed for tests.
 std::string html_escape(const std::string &text);    // UTF-8 text; bad bytes become U+FFFD
 std::string shell_quote(const std::string &word);     // one word for a POSIX shell (bash for $'..')

@@ -3,6 +3,8 @@
 // nothing from the rest of the library, allocates nothing, and reports outcomes only as 0 / -1.
 #include "pdfcore/inflate.h"
 
+#include "pdfcore/deflate_tables.h"
+
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -24,22 +26,11 @@ constexpr int k_len_root = 10;     // lookup bits for literal/length codes
 constexpr int k_dist_root = 8;     // lookup bits for distance codes
 constexpr int k_clen_root = 7;     // code length codes are at most 7 bits long
 
-// Base lengths of length symbols 257 to 285 (RFC 1951, section 3.2.5, the length table).
-const uint16_t lens[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-// Extra bits of length symbols 257 to 285 (RFC 1951, section 3.2.5); 285 is 258 exactly.
-const uint8_t lext[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Base distances of distance symbols 0 to 29 (RFC 1951, section 3.2.5, the distance table).
-const uint16_t dists[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                            33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                            1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-// Extra bits of distance symbols 0 to 29 (RFC 1951, section 3.2.5).
-const uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which a dynamic block header sends the code length code lengths (RFC 1951,
-// section 3.2.7).
-const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const auto &lens = k_deflate_len_base;
+const auto &lext = k_deflate_len_extra;
+const auto &dists = k_deflate_dist_base;
+const auto &dext = k_deflate_dist_extra;
+const auto &order = k_deflate_clen_order;
 
 // k_fail becomes the call's -1; k_data_error ends decoding with what was produced; k_slow is
 // the fast loop handing the rest of a block to the careful one.
