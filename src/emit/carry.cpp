@@ -19,6 +19,9 @@ bool is_delimiter(uint8_t c) {
          c == '}' || c == '/' || c == '%';
 }
 bool is_regular(uint8_t c) { return !is_pdf_ws(c) && !is_delimiter(c); }
+bool is_hex_digit(uint8_t c) {
+  return is_digit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
 
 int32_t end_of_regular(const uint8_t *t, int32_t p, int32_t n) {
   while (p < n && is_regular(t[p])) ++p;
@@ -90,6 +93,62 @@ bool reference_at(const uint8_t *t, int32_t p, int32_t n, int32_t *num, int32_t 
   return true;
 }
 
+// Words that the reader of the written file looks for in the bytes between objects: an object
+// head ("n g obj"), the end of an object, the start of stream data, a trailer. Carried text
+// that holds one, in a string, a comment or as stray bytes of a damaged object, would make the
+// copy read differently from the text it came from (a head inside a copy could replace the
+// catalog), so such text is written in a form that says the same without the word.
+bool holds(const uint8_t *t, int32_t from, int32_t to, const char *word) {
+  const size_t wl = std::strlen(word);
+  return to - from >= static_cast<int32_t>(wl) &&
+         memmem(t + from, static_cast<size_t>(to - from), word, wl) != nullptr;
+}
+bool holds_structure_word(const uint8_t *t, int32_t from, int32_t to) {
+  return holds(t, from, to, "obj") || holds(t, from, to, "trailer");
+}
+
+// A regular token that the reader would take for a structure word where it stands: "obj"
+// after two numbers, or "endobj", "stream" or "trailer" standing alone.
+bool structure_token(const uint8_t *t, int32_t s, int32_t e, int32_t n) {
+  int32_t num, gen;
+  if (kw_at(t, s, n, "obj") && s > 0 && parse_obj_head(t, s, &num, &gen) >= 0) return true;
+  return kw_at(t, s, n, "endobj") || kw_at(t, s, n, "stream") || kw_at(t, s, n, "trailer") ||
+         (e - s > 6 && holds(t, s, e, "endobj"));
+}
+
+// A literal string with every "obj" and "trailer" spelt with an octal escape for its first
+// letter: the same string to any reader, with no such word in its bytes.
+void put_literal_escaped(const uint8_t *t, int32_t s, int32_t e, buf &out) {
+  bool after_backslash = false;
+  for (int32_t q = s; q < e; ++q) {
+    const bool word = (q + 3 <= e && std::memcmp(t + q, "obj", 3) == 0) ||
+                      (q + 7 <= e && std::memcmp(t + q, "trailer", 7) == 0);
+    if (word) {
+      // After a lone backslash the letter is already escaped ("\o" reads as "o"), so only
+      // the digits are added.
+      const char *code = t[q] == 'o' ? "157" : "164";
+      if (!after_backslash) buf_str(out, "\\");
+      buf_str(out, code);
+      after_backslash = false;
+      continue;
+    }
+    buf_bytes(out, t + q, 1);
+    after_backslash = !after_backslash && t[q] == '\\';
+  }
+}
+
+// A name holding "endobj" or "trailer" with that letter written as #xx: the same name.
+void put_name_escaped(const uint8_t *t, int32_t s, int32_t e, buf &out) {
+  for (int32_t q = s; q < e; ++q) {
+    if ((q + 6 <= e && std::memcmp(t + q, "endobj", 6) == 0) ||
+        (q + 7 <= e && std::memcmp(t + q, "trailer", 7) == 0)) {
+      buf_str(out, t[q] == 'e' ? "#65" : "#74");
+    } else {
+      buf_bytes(out, t + q, 1);
+    }
+  }
+}
+
 int32_t resolve(carry_plan &plan, const pdf_doc &doc, int32_t num) {
   if (num < 1 || static_cast<size_t>(num) >= plan.out_num.size()) return k_carry_missing;
   int32_t &slot = plan.out_num[static_cast<size_t>(num)];
@@ -127,13 +186,28 @@ void walk(const uint8_t *t, int32_t n, OnRef on_ref, buf *out, int64_t stream_le
   while (i < n) {
     const uint8_t c = t[i];
     if (c == '(') {
-      i = end_of_literal(t, i, n);
+      const int32_t e = end_of_literal(t, i, n);
+      if (out && holds_structure_word(t, i, e)) {
+        flush(i);
+        put_literal_escaped(t, i, e, *out);
+        copied = e;
+      }
+      i = e;
     } else if (c == '<') {
       if (i + 1 < n && t[i + 1] == '<') {
         ++depth;
         i += 2;
       } else {
-        i = end_of_hex(t, i, n);
+        // Letters other than hex digits carry nothing in a hexadecimal string.
+        const int32_t e = end_of_hex(t, i, n);
+        if (out && holds_structure_word(t, i, e)) {
+          flush(i);
+          for (int32_t q = i; q < e; ++q)
+            if (q == i || t[q] == '>' || is_pdf_ws(t[q]) || is_hex_digit(t[q]))
+              buf_bytes(*out, t + q, 1);
+          copied = e;
+        }
+        i = e;
       }
     } else if (c == '>') {
       if (i + 1 < n && t[i + 1] == '>') {
@@ -152,9 +226,19 @@ void walk(const uint8_t *t, int32_t n, OnRef on_ref, buf *out, int64_t stream_le
         ++i;
       }
     } else if (c == '%') {
-      i = end_of_comment(t, i, n);
+      const int32_t e = end_of_comment(t, i, n);
+      if (out && holds_structure_word(t, i, e)) {
+        flush(i);
+        copied = e;  // a comment says nothing; the line break after it stays
+      }
+      i = e;
     } else if (c == '/') {
       const int32_t e = end_of_regular(t, i + 1, n);
+      if (out && (holds(t, i, e, "endobj") || holds(t, i, e, "trailer"))) {
+        flush(i);
+        put_name_escaped(t, i, e, *out);
+        copied = e;
+      }
       const bool length_key = depth == 1 && !length_done && e - i == 7 &&
                               std::memcmp(t + i + 1, "Length", 6) == 0;
       i = e;
@@ -190,7 +274,14 @@ void walk(const uint8_t *t, int32_t n, OnRef on_ref, buf *out, int64_t stream_le
         i = end_of_regular(t, i, n);
       }
     } else if (is_regular(c)) {
-      i = end_of_regular(t, i, n);
+      const int32_t e = end_of_regular(t, i, n);
+      if (out && structure_token(t, i, e, n)) {
+        // Stray words of a damaged object: null keeps the value's shape without them.
+        flush(i);
+        buf_str(*out, "null");
+        copied = e;
+      }
+      i = e;
     } else {
       ++i;
     }

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -16,6 +17,7 @@
 #include "emit/replace_file.h"
 #include "pdfcore/annots.h"
 #include "pdfcore/buf.h"
+#include "pdfcore/document.h"
 #include "pdfcore/error.h"
 #include "pdfcore/lex.h"
 #include "pdfcore/streams.h"
@@ -414,6 +416,7 @@ int emit(const pdf_doc &doc, const int32_t *blank_idx, int32_t n_blank, int32_t 
   buf_str(out, "\n%%EOF\n");
 
   if (!buf_ok(out) || out.len == 0) return fail("failed to build output");
+  if (!lsf_copy_reads_back(out.data, out.len, k_pages)) return fail("failed to build output");
   if (!lsf_replace_file(output_path, out.data, out.len)) return 0;
   pdfcore_set_error("%s", "");
   return 1;
@@ -429,5 +432,23 @@ int lsf_emit_blank_removal(const pdf_doc &doc, const int32_t *blank_idx, int32_t
     return fail("out of memory");
   } catch (...) {
     return fail("failed to build output");
+  }
+}
+
+bool lsf_copy_reads_back(const uint8_t *bytes, uint64_t n, int64_t n_pages) {
+  if (!bytes || n == 0 || n > static_cast<uint64_t>(INT32_MAX)) return false;
+  try {
+    c_ptr<uint8_t> copy_bytes(static_cast<uint8_t *>(std::malloc(n)));
+    if (!copy_bytes) return false;
+    std::memcpy(copy_bytes.get(), bytes, n);
+    pdf_doc copy;
+    if (doc_load_bytes(std::move(copy_bytes), static_cast<int32_t>(n), "", copy) != 0)
+      return false;
+    if (copy.root != 1 || copy.pages.count() != n_pages) return false;
+    for (int64_t k = 0; k < n_pages; ++k)
+      if (copy.pages.items[static_cast<size_t>(k)].num != 4 * k + 6) return false;
+    return true;
+  } catch (const std::bad_alloc &) {
+    return false;
   }
 }

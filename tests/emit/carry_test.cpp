@@ -86,10 +86,44 @@ TEST(CarryRewrite, ReferencesAndWhatIsNotOne) {
       {"/5 0 R", "/5 0 R"},
       {"5 0 RG", "5 0 RG"},
       {"-5 0 R 5.0 0 R 5 0.0 R", "-5 0 R 5.0 0 R 5 0.0 R"},
-      {"5 0 obj", "5 0 obj"},
+      {"5 0 obj", "5 0 null"},
       {"(unclosed 5 0 R", "(unclosed 5 0 R"},
       {"<unclosed 5 0 R", "<unclosed 5 0 R"},
       {"5 0", "5 0"},
+  };
+  for (const auto &c : cases) {
+    carry_plan plan;
+    carry_init(plan, doc, 100);
+    buf out;
+    carry_rewrite(plan, doc, reinterpret_cast<const uint8_t *>(c.in),
+                  static_cast<int32_t>(std::strlen(c.in)), out);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(out.data), out.len), c.out) << c.in;
+  }
+}
+
+// The reader of the copy finds objects by their heads wherever they stand, so no carried text
+// may hold "n g obj", endobj or trailer, however the input hid them; what the text says stays.
+TEST(CarryRewrite, StructureWordsNeverReachTheCopy) {
+  pdf_doc doc;
+  ASSERT_TRUE(load(with_resources("<< >>", {{5, "<< /A 1 >>"}}), doc));
+  struct {
+    const char *in, *out;
+  } cases[] = {
+      {"(see 1 0 obj)", "(see 1 0 \\157bj)"},
+      {"(a \\obj b)", "(a \\157bj b)"},
+      {"(a \\\\obj b)", "(a \\\\\\157bj b)"},
+      {"(end endobj trailer)", "(end end\\157bj \\164railer)"},
+      {"<< /A 1 % 1 0 obj here\n/B 2 >>", "<< /A 1 \n/B 2 >>"},
+      {"% trailer << /Encrypt 1 >>", ""},
+      {"<4142 1 0 obj>", "<4142 1 0 b>"},
+      {"/endobj /Xtrailer", "/#65ndobj /X#74railer"},
+      {"<< /Enc\n1 0 obj\n<< /Type /Catalog /Pages 5 0 R >>\nendobj",
+       "<< /Enc\n1 0 null\n<< /Type /Catalog /Pages 100 0 R >>\nnull"},
+      {"[1 2] stream x", "[1 2] null x"},
+      {"trailer << >>", "null << >>"},
+      // Look-alikes that the reader does not take for structure words pass unchanged.
+      {"/objective (no head here) 10obj /x.obj 1 0 objx", "/objective (no head here) 10obj /x.obj 1 0 objx"},
+      {"(streams) /stream % stream\n", "(streams) /stream % stream\n"},
   };
   for (const auto &c : cases) {
     carry_plan plan;

@@ -305,6 +305,54 @@ TEST(WriterFailures, OutputIsReplacedWholeOrLeftAlone) {
   EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
 }
 
+// Objects are found by their heads, so a damaged object that swallowed the text of another
+// file (its own catalog included) must not carry that catalog into the copy: the copy reads
+// back with its own catalog and every kept page.
+TEST(WriterFailures, StrayHeadsInCarriedObjectsDoNotReplaceTheCatalog) {
+  pdf_builder b;
+  b.obj(5, "<< /Type /Font /Subtype /Type3 /Enc%PDF-1.5\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R >>");
+  b.obj(6, "<< /Title (1 0 obj) /Note (the end: endobj) >>");
+  b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.obj(2, "<< /Type /Pages /Kids [3 0 R 7 0 R] /Count 2 >>");
+  b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Resources << /Font << /F 5 0 R >> "
+           "/Properties << /P 6 0 R >> >> /Contents 4 0 R >>");
+  b.stream(4, "", "0 0 10 10 re f");
+  b.obj(7, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>");
+  b.obj(9, "<< /Type /Pages /Kids [] /Count 0 >>");
+  b.xref_trailer("/Root 1 0 R");
+  emitted e = emit(b.str(), {1});
+  ASSERT_EQ(e.rc, 1) << e.error;
+  pdf_doc copy;
+  ASSERT_TRUE(load(e.bytes, copy)) << pdfcore_last_error();
+  EXPECT_EQ(copy.root, 1);
+  ASSERT_EQ(copy.pages.count(), 1);
+  EXPECT_EQ(copy.pages.items[0].num, 6);
+  EXPECT_EQ(e.bytes.find("1 0 obj", 20), std::string::npos);
+  EXPECT_NE(e.bytes.find("(1 0 \\157bj)"), std::string::npos);
+}
+
+// The last check before a copy is written: it must read back with its own catalog and
+// exactly the pages written, whatever else the carried text did to it.
+TEST(WriterFailures, OnlyCopiesThatReadBackAreWritten) {
+  const emitted e = emit(pages_of({"0 0 1 1 re f", "q Q"}));
+  ASSERT_EQ(e.rc, 1) << e.error;
+  auto reads_back = [](const std::string &pdf, int64_t pages) {
+    return lsf_copy_reads_back(reinterpret_cast<const uint8_t *>(pdf.data()), pdf.size(), pages);
+  };
+  EXPECT_TRUE(reads_back(e.bytes, 2));
+  EXPECT_FALSE(reads_back(e.bytes, 1));
+  EXPECT_FALSE(reads_back(e.bytes.substr(0, 40), 2));
+  EXPECT_FALSE(reads_back("", 0));
+  // A head standing after the catalog's own replaces it.
+  const size_t xref = e.bytes.rfind("xref\n");
+  const std::string stray = e.bytes.substr(0, xref) + "1 0 obj\n<< /Type /Catalog /Pages 7 0 R >>\nendobj\n" +
+                            e.bytes.substr(xref);
+  EXPECT_FALSE(reads_back(stray, 2));
+  // One that makes the copy look encrypted.
+  const std::string locked = e.bytes + "trailer\n<< /Encrypt 1 0 R >>\n";
+  EXPECT_FALSE(reads_back(locked, 2));
+}
+
 TEST(WriterAnnotations, VisibleAppearancesAreDrawnOverThePage) {
   pdf_builder b;
   b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
