@@ -152,12 +152,16 @@ bool write_document(report_file &out, const report_request &req, const std::stri
   const int dpi = req.scan_rule ? k_scan_dpi : k_classify_dpi;
   pdf_doc doc;
   const bool loaded = pdfcore_load(file.c_str(), doc);
+  // The thumbnails share one budget as the analysis did: a small file of many heavy pages
+  // is not drawn page after page at full cost.
+  work_call call;
+  if (loaded) lsf_call_work(doc, call);
   out.put("<div class=\"pages\">\n");
   for (const page_row &r : rows) {
     out.put(std::string("<figure class=\"page") + (r.blank ? " blank" : "") + "\">");
     int w = 0, h = 0;
     c_ptr<uint8_t> rgba;
-    if (loaded) rgba = lsf_render_page(doc, r.page - 1, dpi, &w, &h);
+    if (loaded) rgba = lsf_render_page(doc, r.page - 1, dpi, &w, &h, nullptr, false, false, &call);
     if (rgba) {
       const std::vector<uint8_t> png = encode_png(rgba.get(), w, h);
       out.put("<img src=\"data:image/png;base64,");

@@ -59,11 +59,17 @@ namespace {
 // pixels, by the rule's own judgement.
 template <class Judge>
 page_verdict classify_with(const pdf_doc &doc, int32_t index, int dpi, bool full_render,
-                           Judge judge) {
+                           work_call *call, Judge judge) {
   page_verdict v;
+  // Once the call's budget is spent, no page is read any further: each is kept.
+  if (call && call->left < 0) {
+    v.unread = true;
+    return v;
+  }
   const pdf_obj *page = obj_find(doc.objs, doc.pages.items[static_cast<size_t>(index)].num);
   int32_t n = 0;
   c_ptr<uint8_t> content = lsf_gather_content(doc, page, &n);
+  if (call) call->left -= static_cast<int64_t>(n) * k_work_byte;
   if (content_shows_text(content.get(), n)) {
     v.text = true;
     return v;
@@ -71,7 +77,8 @@ page_verdict classify_with(const pdf_doc &doc, int32_t index, int dpi, bool full
   content.reset();
   int width = 0, height = 0;
   render_marks marks;
-  c_ptr<uint8_t> rgba = lsf_render_page(doc, index, dpi, &width, &height, &marks, !full_render);
+  c_ptr<uint8_t> rgba = lsf_render_page(doc, index, dpi, &width, &height, &marks, !full_render,
+                                         false, call);
   if (!rgba) {
     v.unread = true;
     return v;
@@ -96,8 +103,9 @@ page_verdict classify_with(const pdf_doc &doc, int32_t index, int dpi, bool full
 
 }  // namespace
 
-page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render) {
-  return classify_with(doc, index, k_classify_dpi, full_render,
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render,
+                           work_call *call) {
+  return classify_with(doc, index, k_classify_dpi, full_render, call,
                        [t](const uint8_t *rgba, int w, int h, page_verdict &v) {
                          v.light = light_share(rgba, static_cast<int64_t>(w) * h, t);
                          return v.light >= static_cast<double>(t);
@@ -105,10 +113,10 @@ page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_r
 }
 
 page_verdict classify_page_with(const pdf_doc &doc, int32_t index, const detect_options &o,
-                                bool full_render) {
+                                bool full_render, work_call *call) {
   if (o.rule != RULE_SCAN)
-    return classify_page(doc, index, clamp_threshold(o.threshold), full_render);
-  page_verdict v = classify_with(doc, index, k_scan_dpi, full_render,
+    return classify_page(doc, index, clamp_threshold(o.threshold), full_render, call);
+  page_verdict v = classify_with(doc, index, k_scan_dpi, full_render, call,
                                  [&o](const uint8_t *rgba, int w, int h, page_verdict &pv) {
                                    scan_figures f = scan_judge(rgba, w, h, k_scan_dpi, o.scan);
                                    pv.paper = f.paper;
@@ -130,7 +138,10 @@ c_ptr<uint8_t> classify_all_with(const pdf_doc &doc, const detect_options &o) {
   c_ptr<uint8_t> verdicts(static_cast<uint8_t *>(std::malloc(count ? count : 1)));
   if (!verdicts) return verdicts;
   std::memset(verdicts.get(), 0, count ? count : 1);
+  work_call call;
+  lsf_call_work(doc, call);
   for (size_t i = 0; i < count; ++i)
-    verdicts.get()[i] = classify_page_with(doc, static_cast<int32_t>(i), o).blank ? 1 : 0;
+    verdicts.get()[i] =
+        classify_page_with(doc, static_cast<int32_t>(i), o, false, &call).blank ? 1 : 0;
   return verdicts;
 }

@@ -9,6 +9,7 @@
 #include "engine/options.h"
 #include "pdfcore/document.h"
 #include "pdfcore/mem.h"
+#include "render/raster.h"
 
 inline constexpr int k_classify_dpi = 48;
 
@@ -34,12 +35,14 @@ double light_share(const uint8_t *rgba, int64_t count, int t);
 
 // With full_render the page is drawn whole even when a mark already keeps it, so that its
 // light share can be shown; the verdict is the same either way.
-page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render = false);
+// call, when given, is the work budget the pages of one call share (lsf_call_work).
+page_verdict classify_page(const pdf_doc &doc, int32_t index, int t, bool full_render = false,
+                           work_call *call = nullptr);
 
 // The page under the rule the options choose; the light rule with their threshold (clamped
 // here) gives exactly what classify_page gives.
 page_verdict classify_page_with(const pdf_doc &doc, int32_t index, const detect_options &o,
-                                bool full_render = false);
+                                bool full_render = false, work_call *call = nullptr);
 
 // One verdict byte per page, in page order: 1 blank, 0 not blank. Null when memory runs out.
 // t is the clamped threshold, 1..100.

@@ -14,6 +14,7 @@
 #include "pdfcore/document.h"
 #include "pdfcore/error.h"
 #include "render/builtin_fonts.h"
+#include "render/render.h"
 
 namespace {
 
@@ -103,8 +104,10 @@ const char *analyze(const char *input_path, const detect_options &o) {
   pdf_doc doc;
   if (!load_document(input_path, doc)) return nullptr;
   std::vector<page_verdict> pages(static_cast<size_t>(doc.pages.count()));
+  work_call call;
+  lsf_call_work(doc, call);
   for (size_t i = 0; i < pages.size(); ++i)
-    pages[i] = classify_page_with(doc, static_cast<int32_t>(i), o, true);
+    pages[i] = classify_page_with(doc, static_cast<int32_t>(i), o, true, &call);
   std::string text;
   if (!build_analyze_json(pages.data(), static_cast<int32_t>(pages.size()), text)) {
     pdfcore_set_error("out of memory");

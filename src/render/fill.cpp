@@ -16,6 +16,14 @@
 
 namespace {
 
+// A channel value already scaled to 0..255, truncated to a byte; what lies outside (or is not a
+// number) is held to the range before the conversion.
+uint8_t to_byte(double v) {
+  if (!(v >= 0)) return 0;
+  if (v >= 255) return 255;
+  return static_cast<uint8_t>(static_cast<int>(v));
+}
+
 // Crossings of the row being painted, and the sort's second buffer: work storage kept from
 // fill to fill, since the rasterizer never runs twice at once.
 std::vector<crossing> s_row;
@@ -99,6 +107,18 @@ void paint_span(raster *r, int y, double xl, double xr, int lo, int hi, double r
   double fl = std::floor(xl), cr = std::ceil(xr);
   int k0 = fl <= lo ? lo : (fl >= hi ? hi : static_cast<int>(fl));
   int k1 = cr >= hi ? hi : (cr <= lo ? lo : static_cast<int>(cr));
+  if (opacity >= 1 && y >= 0 && y < r->height) {
+    // Opaque paint leaves nothing of what was below: every pixel becomes the colour's bytes
+    // and full alpha, exactly what compositing each pixel would give, written directly.
+    k0 = std::max(k0, 0), k1 = std::min(k1, r->width);
+    if (k1 <= k0) return;
+    const uint8_t c[3] = {to_byte(255 * red), to_byte(255 * green), to_byte(255 * blue)};
+    const size_t row = static_cast<size_t>(y) * static_cast<size_t>(r->width);
+    uint8_t *px = r->rgb.get() + 3 * (row + static_cast<size_t>(k0));
+    for (int k = k0; k < k1; k++, px += 3) px[0] = c[0], px[1] = c[1], px[2] = c[2];
+    std::memset(r->alpha.get() + row + static_cast<size_t>(k0), 255, static_cast<size_t>(k1 - k0));
+    return;
+  }
   for (int k = k0; k < k1; k++) blend_px(r, k, y, red, green, blue, opacity);
 }
 
@@ -111,14 +131,6 @@ int xsec_cmp(const crossing &a, const crossing &b) {
 }
 
 namespace {
-
-// A channel value already scaled to 0..255, truncated to a byte; what lies outside (or is not a
-// number) is held to the range before the conversion.
-uint8_t to_byte(double v) {
-  if (!(v >= 0)) return 0;
-  if (v >= 255) return 255;
-  return static_cast<uint8_t>(static_cast<int>(v));
-}
 
 double dev_coord(double v) { return std::clamp(finite_or_zero(v), -1e15, 1e15); }
 
@@ -157,6 +169,7 @@ void raster_fill_edges(raster *r, const fill_edge *edges, int n, pix_box box, in
   const int row0 = std::max(box.y0, r->clip.y0), row1 = std::min(box.y1, r->clip.y1);
   const int lo = std::max(box.x0, r->clip.x0), hi = std::min(box.x1, r->clip.x1);
   if (row1 <= row0 || hi <= lo) return;
+  if (!raster_spend(r, static_cast<int64_t>(n) * k_work_edge)) return;
 
   // Horizontal edges never cross a centre line; the rest are taken in the order of the rows
   // they start on, and kept while their rows last.
@@ -198,6 +211,10 @@ void raster_fill_edges(raster *r, const fill_edge *edges, int n, pix_box box, in
     if (active.empty() && next < all.size() && all[next].first_row > y) y = all[next].first_row;
     if (active.empty() && next >= all.size()) break;
     const double yc = y + 0.5;
+    // A row costs its active edges and at most its span of pixels.
+    if (!raster_spend(r, static_cast<int64_t>(active.size()) * k_work_edge +
+                               static_cast<int64_t>(hi - lo) * (opacity >= 1 ? k_work_opaque_pixel : k_work_pixel)))
+      return;
     while (next < all.size() && all[next].first_row <= y) {
       try {
         active.push_back(all[next]);

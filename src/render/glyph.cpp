@@ -108,6 +108,7 @@ void draw_truetype(interp_state *st, pdf_font *f, int code, double x, double y, 
   path scratch;
   const path *segs = glyph_segments(f, data, len, code, &scratch);
   if (segs->count == 0 || st->raster->clip_empty) return;
+  if (!raster_spend(st->raster, static_cast<int64_t>(segs->count) * k_work_edge)) return;
   const double upem = f->units_per_em > 0 ? f->units_per_em : 1000;
   const double s = st->font_size / upem;
   const matrix place = {s, 0, 0, s, x, y};
@@ -121,9 +122,15 @@ void draw_type3(interp_state *st, pdf_font *f, int code, double x, double y) {
   int depth = 0;
   for (const interp_state *s = st; s; s = s->caller)
     if (s->in_glyph) depth++;
-  if (depth >= k_max_type3_depth) return;
   raster *r = st->raster;
-  if (depth > 0 && r->nested_glyph_runs++ >= k_max_nested_glyph_runs) return;
+  // Procedures nested deeper, or run from procedures more often, than any real font needs
+  // are not run; the page is then not judged on a render that lacks them.
+  if (depth >= k_max_type3_depth ||
+      (depth > 0 && r->nested_glyph_runs++ >= k_max_nested_glyph_runs)) {
+    r->unreadable = 1;
+    return;
+  }
+  if (!raster_spend(r, k_work_draw)) return;
 
   interp_state *gs = new (std::nothrow) interp_state;
   if (!gs) return;

@@ -353,6 +353,7 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
     return nullptr;
   }
   const uint64_t npix = static_cast<uint64_t>(W) * static_cast<uint64_t>(H);
+  if (opt.source_pixels) *opt.source_pixels = npix;
   // The image rows and columns the drawing reads, when they are fewer than the image's pixels;
   // otherwise every pixel is converted.
   std::vector<uint32_t> rows, cols;

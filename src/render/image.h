@@ -35,6 +35,9 @@ struct image_options {
   // When given, only the image pixels this box reads need converting: a 300 dpi scan drawn
   // at 48 dpi uses one pixel in forty.
   const image_box *sample_only = nullptr;
+  // When given, receives the image's own width x height once the dictionary is read: what
+  // decoding it cost, whatever size the pixels came back at.
+  uint64_t *source_pixels = nullptr;
 };
 
 // Width x height RGBA pixels (row 0 the first row of the data), or null when the image

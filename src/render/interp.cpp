@@ -446,6 +446,7 @@ void interp_state_setup(interp_state &st, const pdf_doc *doc, raster *r,
 
 void interp_execute(interp_state *st, const uint8_t *content, int32_t len) {
   if (!st || !content || len < 1) return;
+  if (st->raster && !raster_spend(st->raster, static_cast<int64_t>(len) * k_work_byte)) return;
   // The stack lives on the heap: forms and glyph procedures nest interpreters by recursion.
   std::vector<token> stack;
   try {
@@ -474,6 +475,7 @@ void interp_execute(interp_state *st, const uint8_t *content, int32_t len) {
     if (st->raster && st->raster->stop_when_kept &&
         (st->raster->unreadable || st->raster->text_shown || st->raster->shading))
       return;
+    if (st->raster && st->raster->halted) return;
   }
 }
 

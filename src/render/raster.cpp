@@ -25,5 +25,19 @@ bool raster_init(raster &r, int width, int height) {
   r.text_shown = r.unreadable = r.shading = 0;
   r.nested_glyph_runs = 0;
   r.full_images = 0;
+  r.work_left = k_page_work;
+  r.call = nullptr;
+  r.halted = 0;
   return true;
+}
+
+bool raster_spend(raster *r, int64_t units, bool page_only) {
+  if (r->halted) return false;
+  if (units < 0) units = 0;
+  r->work_left -= units;
+  if (r->call && !page_only) r->call->left -= units;
+  if (r->work_left >= 0 && (!r->call || r->call->left >= 0)) return true;
+  r->halted = 1;
+  r->unreadable = 1;
+  return false;
 }

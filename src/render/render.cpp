@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "pdfcore/buf.h"
 #include "pdfcore/error.h"
@@ -37,7 +38,7 @@ matrix base_matrix(const pageinfo &pg, int rotate, double s, int height) {
 
 c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_width,
                                int *out_height, render_marks *marks, bool stop_when_kept,
-                               bool full_images) {
+                               bool full_images, work_call *call) {
   int count = doc.pages.count();
   if (index < 0 || index >= count) {
     pdfcore_set_error("page %d out of range (1..%d)", index + 1, count);
@@ -64,6 +65,7 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
   }
   r.stop_when_kept = stop_when_kept;
   r.full_images = full_images ? 1 : 0;
+  r.call = call;
 
   const pdf_obj *page = obj_find(doc.objs, pg.num);
   if (page) {
@@ -107,4 +109,15 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
   *out_width = width;
   *out_height = height;
   return rgba;
+}
+
+void lsf_call_work(const pdf_doc &doc, work_call &call) {
+  call.left = k_call_work_base + k_call_work_per_byte * static_cast<int64_t>(doc.len);
+  try {
+    call.images_seen.assign(static_cast<size_t>(doc.max_num > 0 ? doc.max_num : 0) + 1, 0);
+  } catch (const std::bad_alloc &) {
+    // Without the table every decode is charged to the call: pages may then be kept for want
+    // of budget, never judged on less than they draw.
+    call.images_seen.clear();
+  }
 }

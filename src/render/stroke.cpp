@@ -90,6 +90,8 @@ void fill_circle_dev(raster *r, double cx, double cy, double radius, double red,
   // Only pixels inside both the raster and the clip can change.
   yt = std::max(yt, r->clip.y0), yb = std::min(yb, r->clip.y1 - 1);
   xl = std::max(xl, r->clip.x0), xr = std::min(xr, r->clip.x1 - 1);
+  if (yb < yt || xr < xl) return;
+  if (!raster_spend(r, static_cast<int64_t>(yb - yt + 1) * (xr - xl + 1) * k_work_pixel)) return;
   const double r2 = radius * radius;
   for (int y = yt; y <= yb; y++) {
     double ddy = y + 0.5 - cy;

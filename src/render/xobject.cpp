@@ -4,7 +4,9 @@
 
 #include "render/xobject.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -42,18 +44,44 @@ const pdf_doc &doc_or_empty(const interp_state *st) {
   return st->doc ? *st->doc : empty;
 }
 
+// Whether an image's filters end in the JPEG decoder, whose samples cost the most to make.
+bool jpeg_image(const interp_state *st, const pdf_obj &obj) {
+  const uint8_t *t = nullptr;
+  int32_t len = 0;
+  const pdf_doc &doc = doc_or_empty(st);
+  if (!obj_dict_text(doc.data.get(), doc.len, obj, &t, &len)) return false;
+  return find_name(t, len, 0, len, "DCTDecode") >= 0;
+}
+
 void draw_decoded(interp_state *st, const pdf_obj &obj, const image_options &opt) {
+  if (!raster_spend(st->raster, k_work_draw)) return;
   int w = 0, h = 0, stencil = 0, unreadable = 0;
   c_ptr<uint8_t> alpha;
   // Knowing where the image lands, the decoder converts only the pixels the raster takes.
   image_box box;
   image_options o = opt;
   if (!st->raster->full_images && image_box_of(st, 1.0, 1.0, &box)) o.sample_only = &box;
+  uint64_t source_pixels = 0;
+  o.source_pixels = &source_pixels;
   bool sampled = false;
   c_ptr<uint8_t> px =
       decode_image(doc_or_empty(st), obj, &w, &h, &alpha, &stencil, &unreadable, o, &sampled);
   if (unreadable || !px) st->raster->unreadable = 1;
   if (!px) return;
+  const int64_t samples = static_cast<int64_t>(std::max<uint64_t>(
+      source_pixels, static_cast<uint64_t>(w) * static_cast<uint64_t>(h)));
+  work_call *call = st->raster->call;
+  bool first = false;
+  if (call && obj.num > 0 && static_cast<size_t>(obj.num) < call->images_seen.size()) {
+    first = !call->images_seen[static_cast<size_t>(obj.num)];
+    call->images_seen[static_cast<size_t>(obj.num)] = 1;
+  }
+  if (!raster_spend(st->raster, samples * (jpeg_image(st, obj) ? k_work_jpeg_sample : k_work_sample),
+                    first))
+    return;
+  if (sampled && !raster_spend(st->raster, static_cast<int64_t>(box.xb - box.xa) *
+                                               static_cast<int64_t>(box.yb - box.ya) * k_work_pixel))
+    return;
   // A page already kept needs no pixels of an image that could not be read.
   if (unreadable && st->raster->stop_when_kept) return;
   if (stencil) {
@@ -96,6 +124,8 @@ void run_form(interp_state *st, const pdf_obj &obj, const uint8_t *t, int32_t le
     r->unreadable = 1;
     return;
   }
+  if (!raster_spend(r, k_work_draw + static_cast<int64_t>(std::max(0, obj.stream_end - obj.stream_start)) * k_work_byte))
+    return;
   matrix f = k_identity;
   read_matrix(t, len, &f);
   buf content;
@@ -106,7 +136,7 @@ void run_form(interp_state *st, const pdf_obj &obj, const uint8_t *t, int32_t le
   }
   if (unreadable) r->unreadable = 1;
   c_ptr<uint8_t> res = pdfcore_obj_resources(*st->doc, obj.num);
-  interp_state *fs = new (std::nothrow) interp_state;
+  std::unique_ptr<interp_state> fs(new (std::nothrow) interp_state);
   if (!fs) {
     r->unreadable = 1;
     return;
@@ -141,13 +171,12 @@ void run_form(interp_state *st, const pdf_obj &obj, const uint8_t *t, int32_t le
   int depth = r->clip_depth, empty = r->clip_empty;
   double lw = r->line_width;
   int32_t n = content.len > INT32_MAX ? INT32_MAX : static_cast<int32_t>(content.len);
-  interp_execute(fs, content.data, n);
+  interp_execute(fs.get(), content.data, n);
   r->clip = clip;
   std::memcpy(r->clip_stack, stack, sizeof stack);
   r->clip_depth = depth;
   r->clip_empty = empty;
   r->line_width = lw;
-  delete fs;
 }
 
 // The full filter name an inline image's abbreviation stands for.

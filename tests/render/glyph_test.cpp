@@ -208,6 +208,8 @@ TEST_F(Glyphs, Type3ProceduresThatShowThemselvesEnd) {
   EXPECT_TRUE(painted(12, 22));
   // Four levels run: 1 + 10 + 100 + 1000 procedures, the nested ones counted.
   EXPECT_EQ(r.nested_glyph_runs, 10 + 100 + 1000);
+  // The fifth level is not run, and a page drawn without it is not judged blank.
+  EXPECT_EQ(r.unreadable, 1);
 }
 
 }  // namespace
