@@ -5,6 +5,7 @@
 
 #include "render/filters.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,11 @@
 #include "render/tokenizer.h"
 
 namespace {
+
+// What a chain of filters may yield for every byte of the stream: more than LZW's largest
+// ratio (a 12-bit code can stand for 4096 bytes) and Flate's (2064), plus a fixed allowance.
+constexpr uint64_t k_chain_max_ratio = 4096;
+constexpr uint64_t k_chain_extra = uint64_t(1) << 20;
 
 enum filter_kind { F_NONE, F_A85, F_AHX, F_FLATE, F_LZW, F_RL, F_CCITT, F_OTHER };
 
@@ -238,9 +244,11 @@ c_ptr<uint8_t> ascii_hex_decode(const uint8_t *src, int32_t n, int32_t *out_len)
 
 // Most streams fit in 20 bytes per compressed byte plus 4 KiB. A stream that fills its buffer
 // is retried with four times the room, up to the 1 GiB that no decoded stream may pass.
-c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
-  uint64_t cap = 20 * static_cast<uint64_t>(n) + 4096;
-  if (cap > k_inflate_max_out) cap = k_inflate_max_out;
+// At most `most` bytes (and never more than the inflater's own bound): data that would yield
+// more fail.
+c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, uint64_t most, int32_t *out_len) {
+  most = std::min(most, k_inflate_max_out);
+  uint64_t cap = std::min(20 * static_cast<uint64_t>(n) + 4096, most);
   for (;;) {
     c_ptr<uint8_t> out(static_cast<uint8_t *>(std::malloc(cap)));
     if (!out) return nullptr;
@@ -265,8 +273,8 @@ c_ptr<uint8_t> flate_decode(const uint8_t *src, int32_t n, int32_t *out_len) {
       return out;
     }
     // Only a full buffer is worth a larger one; truncated or refused data fail at any size.
-    if (how != k_inflate_output_full || cap >= k_inflate_max_out) return nullptr;
-    cap = cap > k_inflate_max_out / 4 ? k_inflate_max_out : cap * 4;
+    if (how != k_inflate_output_full || cap >= most) return nullptr;
+    cap = cap > most / 4 ? most : cap * 4;
   }
 }
 
@@ -328,6 +336,12 @@ c_ptr<uint8_t> rvx_stream_decode(const pdf_doc &doc, const pdf_obj &obj, int32_t
   c_ptr<uint8_t> data(static_cast<uint8_t *>(std::malloc(static_cast<size_t>(n))));
   if (!data) return nullptr;
   std::memcpy(data.get(), base + obj.stream_start, static_cast<size_t>(n));
+  // Each decoder bounds its own output by what its input can yield, but filters can be
+  // chained: two Flate stages would multiply the ratios, and a few kilobytes would become a
+  // gigabyte. The whole chain may yield no more than one decoder could from the stream's
+  // bytes. Fax data are bounded by their rows and columns instead.
+  const uint64_t chain_cap = std::min<uint64_t>(
+      k_max_decoded_stream, static_cast<uint64_t>(n) * k_chain_max_ratio + k_chain_extra);
 
   int result = DECODE_OK;
   for (int i = 0; i < chain.count && result == DECODE_OK; i++) {
@@ -345,14 +359,14 @@ c_ptr<uint8_t> rvx_stream_decode(const pdf_doc &doc, const pdf_obj &obj, int32_t
         next = ascii_hex_decode(data.get(), n, &m);
         break;
       case F_FLATE:
-        next = flate_decode(data.get(), n, &m);
+        next = flate_decode(data.get(), n, chain_cap, &m);
         break;
       case F_LZW:
         next = lzw_decode(data.get(), n, parm_int(doc, s.parms, "EarlyChange", 1) != 0,
-                          k_max_decoded_stream, &m, &complete);
+                          chain_cap, &m, &complete);
         break;
       case F_RL:
-        next = runlength_decode(data.get(), n, k_max_decoded_stream, &m, &complete);
+        next = runlength_decode(data.get(), n, chain_cap, &m, &complete);
         break;
       case F_CCITT: {
         res_span h;
@@ -372,6 +386,7 @@ c_ptr<uint8_t> rvx_stream_decode(const pdf_doc &doc, const pdf_obj &obj, int32_t
     // Damaged data keep what came before the damage, as Flate does; data that yield nothing
     // but damage are no data.
     if (!next || (m == 0 && !complete)) return nullptr;
+    if (s.kind != F_CCITT && static_cast<uint64_t>(m) > chain_cap) return nullptr;
     data = std::move(next);
     n = m;
 

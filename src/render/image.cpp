@@ -371,6 +371,12 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
     }
   }
   const bool sampled = !rows.empty();
+  // Converted whole, an image takes four bytes a pixel: beyond this many pixels (a soft mask
+  // the size of a wall, say) it is not had, and the page is not judged without it.
+  if (!sampled && npix > k_image_max_full_pixels) {
+    *unreadable = 1;
+    return nullptr;
+  }
   const int OW = sampled ? static_cast<int>(cols.size()) : W;
   const int OH = sampled ? static_cast<int>(rows.size()) : H;
   const uint64_t nout = static_cast<uint64_t>(OW) * static_cast<uint64_t>(OH);
@@ -386,7 +392,8 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
   // The soft mask is attached, and the size reported, once the pixels are there.
   auto finish = [&](c_ptr<uint8_t> pixels) -> c_ptr<uint8_t> {
     // The soft mask is an image of its own: decoded as its dictionary says, then sampled at
-    // each pixel of this one. A mask that cannot be had leaves the image opaque.
+    // each pixel of this one. A mask that cannot be had leaves the image opaque, and the
+    // page unreadable.
     int32_t sp = opt.no_smask || stencil ? -1 : key_value(d, "SMask", nullptr, false);
     if (sp >= 0 && is_digit(d.t[sp]) && out_alpha) {
       int32_t q = sp;
@@ -397,6 +404,9 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
         int mw = 0, mh = 0, mst = 0, mun = 0;
         c_ptr<uint8_t> mask_alpha;
         c_ptr<uint8_t> mask = decode_image(doc, *mo, &mw, &mh, &mask_alpha, &mst, &mun, mopt);
+        // Drawn opaque, an image would cover what its mask lets through: a page drawn so is
+        // not judged blank.
+        if (!mask || mun) *unreadable = 1;
         c_ptr<uint8_t> plane = mask ? alloc_bytes(nout) : nullptr;
         if (plane) {
           for (int i = 0; i < OH; i++) {
@@ -471,15 +481,21 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
   const uint64_t stride =
       (static_cast<uint64_t>(W) * static_cast<uint64_t>(nc) * static_cast<uint64_t>(b) + 7) / 8;
   const uint64_t need = stride * static_cast<uint64_t>(H);
+  // Rows past the data's end all read from one row of zeros: a short stream claiming a huge
+  // image costs the rows it has, not the rows it claims.
+  uint64_t zero_row = static_cast<uint64_t>(H);
   if (static_cast<uint64_t>(L) < need) {
     // Missing samples read as 0; the page is not judged on what was made up.
     *unreadable = 1;
-    c_ptr<uint8_t> padded = alloc_bytes(need);
+    zero_row = static_cast<uint64_t>(L) / stride + 1;  // the partly filled row comes before
+    const uint64_t kept = std::min(need, (zero_row + 1) * stride);
+    c_ptr<uint8_t> padded = alloc_bytes(kept);
     if (!padded) return nullptr;
     std::memcpy(padded.get(), data.get(), static_cast<size_t>(L));
-    std::memset(padded.get() + L, 0, static_cast<size_t>(need - static_cast<uint64_t>(L)));
+    std::memset(padded.get() + L, 0, static_cast<size_t>(kept - static_cast<uint64_t>(L)));
     data = std::move(padded);
   }
+  auto row_at = [&](uint64_t r) { return data.get() + stride * std::min(r, zero_row); };
 
   // The /Decode ranges, one pair per component; an Indexed image's range is in index units.
   const double maxv = static_cast<double>((1u << b) - 1);
@@ -530,7 +546,7 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
         convert(v, lut[s]);
       }
     for (int i = 0; i < OH; i++) {
-      const uint8_t *row = data.get() + stride * src_row(i);
+      const uint8_t *row = row_at(src_row(i));
       for (int j = 0; j < OW; j++, o += 4) {
         const uint64_t c = src_col(j);
         if (nc == 1 && b <= 8) {
@@ -551,7 +567,7 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
       convert(v, lut[s]);
     }
     for (int r = 0; r < H; r++) {
-      const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
+      const uint8_t *row = row_at(static_cast<uint64_t>(r));
       if (b == 8) {
         for (int c = 0; c < W; c++, o += 4) std::memcpy(o, lut[row[c]], 4);
       } else if (b == 1) {
@@ -570,7 +586,7 @@ c_ptr<uint8_t> decode_image(const pdf_doc &doc, const pdf_obj &img, int *out_wid
     }
   } else {
     for (int r = 0; r < H; r++) {
-      const uint8_t *row = data.get() + stride * static_cast<uint64_t>(r);
+      const uint8_t *row = row_at(static_cast<uint64_t>(r));
       for (int c = 0; c < W; c++, o += 4) {
         double v[4] = {0, 0, 0, 0};
         for (int k = 0; k < nc; k++)

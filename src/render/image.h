@@ -10,6 +10,7 @@
 #include "pdfcore/objects.h"
 
 inline constexpr int k_image_max_side = 20000;
+inline constexpr uint64_t k_image_max_full_pixels = uint64_t(1) << 26;
 
 // Where an image lands on the raster: the device box its unit square maps to (lo inclusive,
 // hi exclusive) and the part of it that paints, inside the raster and the clip. Each device

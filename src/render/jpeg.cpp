@@ -623,6 +623,11 @@ const char *read_segment(parser &ps, uint64_t *pos_io, event *ev, uint8_t *marke
     if (ps.nf < 1 || ps.nf > 4 || ps.X == 0 || ps.Y == 0 ||
         uint64_t(ps.X) * ps.Y > k_jpeg_max_pixels)
       return "jpeg: unsupported SOF";
+    // Every 8 x 8 block of the fullest component takes at least one bit of entropy-coded
+    // data, so a frame larger than its data could code is not decoded: a header of a few
+    // bytes must not claim planes of a gigabyte.
+    if (uint64_t(ps.X) * ps.Y > k_jpeg_pixels_per_byte * length + k_jpeg_free_pixels)
+      return "jpeg: frame larger than its data";
     if (6 + 3 * uint64_t(ps.nf) > plen) return "jpeg: bad SOF";
     for (int i = 0; i < ps.nf; ++i) {
       const uint8_t *s = p + 6 + 3 * i;

@@ -23,6 +23,7 @@
 //                                         progressive frame's first scan
 //     "jpeg: only 8-bit samples supported"
 //     "jpeg: unsupported SOF"             Nf outside 1..4, X or Y zero, X * Y above 200,000,000
+//     "jpeg: frame larger than its data"  X * Y above 512 per byte of data plus 4 Mpixel
 //     "jpeg: bad component spec"          a sampling factor of 0 or a quantization selector > 3
 //     "jpeg: bad quant table id"          a DQT table id above 3
 //     "jpeg: truncated DQT"
@@ -67,6 +68,10 @@
 #include <cstdint>
 
 inline constexpr uint64_t k_jpeg_max_pixels = 200000000;
+// The most pixels a frame may have for each byte of data (64 pixels a block, at least one
+// bit a block), beyond a fixed allowance.
+inline constexpr uint64_t k_jpeg_pixels_per_byte = 512;
+inline constexpr uint64_t k_jpeg_free_pixels = uint64_t(1) << 22;
 // A progressive frame keeps 2 bytes per coefficient, 128 per 8x8 block including the padding
 // to whole MCUs: 1.5 GiB hold three full-resolution components at the largest frame.
 inline constexpr uint64_t k_jpeg_max_coefficient_bytes = uint64_t(3) << 29;

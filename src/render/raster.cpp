@@ -4,7 +4,8 @@
 #include <cstring>
 
 bool raster_init(raster &r, int width, int height) {
-  if (width < 1 || height < 1 || width > k_raster_max_side || height > k_raster_max_side)
+  if (width < 1 || height < 1 || width > k_raster_max_side || height > k_raster_max_side ||
+      static_cast<int64_t>(width) * height > k_raster_max_pixels)
     return false;
   uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
   c_ptr<uint8_t> rgb(static_cast<uint8_t *>(std::malloc(pixels * 3)));

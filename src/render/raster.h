@@ -9,6 +9,9 @@
 #include "pdfcore/mem.h"
 
 inline constexpr int k_raster_max_side = 32768;
+// And at most this many pixels: the planes and the RGBA copy a render hands back then take
+// at most 512 MiB.
+inline constexpr int64_t k_raster_max_pixels = int64_t(1) << 26;
 
 // The work one page may cost, in units of about a nanosecond of this machine: a content byte
 // read costs k_work_byte, a pixel painted k_work_pixel (k_work_opaque_pixel where opaque paint

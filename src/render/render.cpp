@@ -52,7 +52,8 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
   int rotate = pg.rotate;
   if (rotate != 90 && rotate != 180 && rotate != 270) rotate = 0;
   if (rotate == 90 || rotate == 270) std::swap(w, h);
-  if (w > k_raster_max_side || h > k_raster_max_side) {
+  if (w > k_raster_max_side || h > k_raster_max_side ||
+      static_cast<int64_t>(w < 1 ? 1 : w) * (h < 1 ? 1 : h) > k_raster_max_pixels) {
     pdfcore_set_error("page too large at %d dpi (%ldx%ld px)", dpi, w < 1 ? 1L : w,
                       h < 1 ? 1L : h);
     return nullptr;

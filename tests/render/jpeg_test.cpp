@@ -59,6 +59,12 @@ void segment(bytes &b, uint8_t code, const bytes &payload) {
   b.insert(b.end(), payload.begin(), payload.end());
 }
 
+// Comment segments of at least n bytes in all: the data a frame of many pixels needs before
+// the decoder believes its size.
+void comments(bytes &b, uint64_t n) {
+  for (uint64_t done = 0; done < n; done += 65000) segment(b, 0xFE, bytes(65000, 0x20));
+}
+
 struct comp_spec {
   uint8_t id, h, v, tq;
 };
@@ -380,8 +386,13 @@ TEST(Jpeg, FailureMessages) {
 }
 
 TEST(Jpeg, LargestFrameIsAcceptedAndOddMarkersAreSkipped) {
-  // 20000 x 10000 is exactly the limit: the frame is accepted and only the empty scan fails.
+  // 20000 x 10000 is exactly the limit: the frame is accepted and only the empty scan fails,
+  // once the file is long enough to code that many blocks; a short file is refused first.
   bytes b = {0xFF, 0xD8};
+  bytes header = b;
+  segment(header, 0xC0, sof_payload(20000, 10000, {{1, 1, 1, 0}}));
+  EXPECT_EQ(decode(header).message, "jpeg: frame larger than its data");
+  comments(b, 20000ull * 10000 / k_jpeg_pixels_per_byte);
   segment(b, 0xDB, dqt_ones());
   segment(b, 0xC4, dht_dc());
   segment(b, 0xC4, dht_ac());
@@ -601,6 +612,7 @@ TEST(JpegProgressive, TablesAndStorageAreChecked) {
   const std::vector<comp_spec> grey = {{1, 1, 1, 0}};
   auto frame = [&](int X, int Y, const std::vector<comp_spec> &cs, const bytes &sos) {
     bytes b = {0xFF, 0xD8};
+    comments(b, uint64_t(X) * Y / k_jpeg_pixels_per_byte);
     segment(b, 0xDB, dqt_ones());
     segment(b, 0xC4, dht_dc());
     segment(b, 0xC2, sof_payload(X, Y, cs));
