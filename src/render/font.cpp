@@ -202,9 +202,11 @@ void build_simple(const pdf_doc &doc, const dict_copy &fd, pdf_font *f) {
 
 // Glyph procedures are stored under the last character of their glyph name: the font's
 // /Encoding is not read, and single-letter names, the common case, then land on their own code.
-void build_type3(const pdf_doc &doc, const dict_copy &fd, pdf_font *f) {
+// *decoded grows by the bytes of procedure text decoded.
+void build_type3(const pdf_doc &doc, const dict_copy &fd, pdf_font *f, int64_t *decoded) {
+  int32_t proc_nums[256] = {};
   f->kind = FONT_TYPE3;
-  f->procs.reset(new (std::nothrow) c_ptr<uint8_t>[256]);
+  f->procs.reset(new (std::nothrow) std::shared_ptr<uint8_t>[256]);
   f->proc_lens.reset(static_cast<int *>(std::calloc(256, sizeof(int))));
   f->t3_widths.reset(static_cast<double *>(std::calloc(256, sizeof(double))));
   if (!f->procs || !f->proc_lens || !f->t3_widths) {
@@ -231,17 +233,34 @@ void build_type3(const pdf_doc &doc, const dict_copy &fd, pdf_font *f) {
     const pdf_obj *obj = ref_at(doc, t, end, q);
     p = q - 1;
     if (!obj) continue;
+    // A stream named by several entries is decoded once: 256 names of one Flate bomb must
+    // not cost 256 copies.
+    bool shared = false;
+    for (int k = 0; k < 256 && !shared; k++)
+      if (f->procs[k] && proc_nums[k] == obj->num) {
+        f->procs[code] = f->procs[k];
+        f->proc_lens.get()[code] = f->proc_lens.get()[k];
+        proc_nums[code] = obj->num;
+        shared = true;
+      }
+    if (shared) continue;
     int32_t n = 0;
     c_ptr<uint8_t> proc = stream_copy(doc, *obj, &n);
     if (!proc) continue;
-    f->procs[code] = std::move(proc);
+    try {
+      f->procs[code] = std::shared_ptr<uint8_t>(std::move(proc));
+    } catch (const std::bad_alloc &) {
+      continue;
+    }
     f->proc_lens.get()[code] = n;
+    proc_nums[code] = obj->num;
+    *decoded += n;
   }
 }
 
 // The font dictionary that /name of the resources' /Font names, copied. A font written in
 // place inside /Font is not used: fonts are always indirect objects.
-bool font_dict(const interp_state *st, const char *name, dict_copy *out) {
+bool font_dict(const interp_state *st, const char *name, dict_copy *out, int32_t *num) {
   int kind = -1;
   int32_t pos = res_value(st->resources, st->resources_len, "Font", &kind);
   if (pos < 0 || kind == RES_ARRAY) return false;
@@ -254,7 +273,9 @@ bool font_dict(const interp_state *st, const char *name, dict_copy *out) {
   }
   if (!fonts.text) return false;
   const pdf_obj *font = ref_after_key(*st->doc, fonts, name);
-  return font && copy_obj_dict(*st->doc, *font, out);
+  if (!font) return false;
+  *num = font->num;
+  return copy_obj_dict(*st->doc, *font, out);
 }
 
 }  // namespace
@@ -262,7 +283,8 @@ bool font_dict(const interp_state *st, const char *name, dict_copy *out) {
 pdf_font::~pdf_font() = default;
 
 font_cache::~font_cache() {
-  for (int i = 0; i < count; i++) delete entries[i].font;
+  for (int i = 0; i < count; i++)
+    if (entries[i].owner) delete entries[i].font;
 }
 
 pdf_font *font_get(interp_state *st, const char *name) {
@@ -274,25 +296,41 @@ pdf_font *font_get(interp_state *st, const char *name) {
   if (st->fonts.count >= k_font_cache_size) return nullptr;
 
   dict_copy fd;
-  if (!font_dict(st, name, &fd)) return nullptr;
-  pdf_font *f = new (std::nothrow) pdf_font;
-  if (!f) return nullptr;
+  int32_t num = 0;
+  if (!font_dict(st, name, &fd, &num)) return nullptr;
+  // Another name for a font already loaded shares its record.
+  for (int i = 0; i < st->fonts.count; i++)
+    if (st->fonts.entries[i].owner && st->fonts.entries[i].num == num) {
+      font_cache_entry &e = st->fonts.entries[st->fonts.count++];
+      std::snprintf(e.key, sizeof e.key, "%.63s", name);
+      e.font = st->fonts.entries[i].font;
+      e.num = num;
+      return e.font;
+    }
+  // Loading a font is work of the page like drawing: a form drawn a thousand times that
+  // loads a heavy font each time is stopped by the page's budget.
+  if (st->raster && !raster_spend(st->raster, k_work_draw)) return nullptr;
+  std::unique_ptr<pdf_font> owned(new (std::nothrow) pdf_font);
+  if (!owned) return nullptr;
+  pdf_font *f = owned.get();
+  int64_t decoded = 0;
   if (find_name(fd.text.get(), fd.len, 0, fd.len, "Type3") >= 0) {
-    build_type3(*st->doc, fd, f);
+    build_type3(*st->doc, fd, f, &decoded);
   } else if (find_name(fd.text.get(), fd.len, 0, fd.len, "Type0") >= 0) {
     f->kind = FONT_TYPE0;
   } else {
     f->widths.reset(static_cast<double *>(std::calloc(256, sizeof(double))));
-    if (!f->widths) {
-      delete f;
-      return nullptr;
-    }
+    if (!f->widths) return nullptr;
     build_simple(*st->doc, fd, f);
+    decoded = f->file_len;
   }
+  if (st->raster && !raster_spend(st->raster, decoded * k_work_byte)) return nullptr;
 
   font_cache_entry &e = st->fonts.entries[st->fonts.count++];
   std::snprintf(e.key, sizeof e.key, "%.63s", name);
-  e.font = f;
+  e.font = owned.release();
+  e.num = num;
+  e.owner = true;
   return f;
 }
 

@@ -33,7 +33,9 @@ struct pdf_font {
   // process-wide table.
   glyph_entry *glyph_map = nullptr;
   c_ptr<glyph_entry> owned_map;
-  std::unique_ptr<c_ptr<uint8_t>[]> procs;  // Type 3: 256 decoded glyph procedures, or null
+  // Type 3: 256 decoded glyph procedures, or null. Codes whose entries name one stream share
+  // one decoded copy.
+  std::unique_ptr<std::shared_ptr<uint8_t>[]> procs;
   c_ptr<int> proc_lens;
   c_ptr<double> t3_widths;
   c_ptr<double> widths;  // /Widths as fractions of the font size, 256 entries
@@ -54,6 +56,8 @@ inline constexpr int k_font_key_len = 63;
 struct font_cache_entry {
   char key[k_font_key_len + 1] = {};
   pdf_font *font = nullptr;
+  int32_t num = 0;     // the font dictionary's object number
+  bool owner = false;  // names resolving to a font already loaded share its record
 };
 
 // The fonts one interpreter state has resolved; owns its records.
