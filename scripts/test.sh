@@ -12,3 +12,4 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DLEAFSIFT_SANITIZE=ON -DLEAFS
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j"$jobs"
+scripts/leak-check.sh build/asan

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <string>
@@ -141,9 +142,11 @@ run_result run_tool(const std::vector<std::string> &args) {
   for (std::string &s : argv_s) argv.push_back(s.data());
   argv.push_back(nullptr);
   run_result r;
+  // The child starts as a copy of this process, whose pages count towards its peak until it
+  // runs the tool: callers free their fixtures and trim the heap first.
   const pid_t pid = fork();
   if (pid == 0) {
-    if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
+    if (!freopen("/dev/null", "w", stdout)) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -158,27 +161,35 @@ run_result run_tool(const std::vector<std::string> &args) {
 
 TEST(MemoryBounds, SmallFilesNeverTakeAGigabyte) {
   if (k_sanitized) GTEST_SKIP() << "resident memory is not the library's under the sanitizers";
-  struct {
+  struct named {
     const char *name;
     std::string pdf;
-  } cases[] = {
+  };
+  std::vector<named> cases = {
       {"masked-wall", masked_wall()},   {"short-wall", short_wall()},
       {"chained-flate", chained_flate()}, {"jpeg-header", jpeg_header()},
       {"mile-wide", mile_wide_page()},  {"type3-bomb", type3_bomb()},
       {"packed-bombs", packed_bombs()}, {"nested-bomb-forms", nested_bomb_forms()},
   };
   const std::string dir = scratch_dir();
+  std::vector<std::string> names;
   for (const auto &c : cases) {
-    const std::string in = dir + "/" + c.name + ".pdf";
-    ASSERT_TRUE(write_file(in, c.pdf));
+    ASSERT_TRUE(write_file(dir + "/" + c.name + ".pdf", c.pdf));
     EXPECT_LT(c.pdf.size(), 64u * 1024) << c.name << " is no small file";
+    names.push_back(c.name);
+  }
+  cases.clear();
+  cases.shrink_to_fit();
+  malloc_trim(0);
+  for (const std::string &name : names) {
+    const std::string in = dir + "/" + name + ".pdf";
     const std::vector<std::vector<std::string>> calls = {
         {"detect", in}, {"pages", "--rule", "scan", in}, {"render", in, "1", dir + "/p.png"},
         {"remove", in, dir + "/out.pdf"}};
     for (const auto &call : calls) {
       const run_result r = run_tool(call);
-      EXPECT_LE(r.status, 1) << c.name << " " << call[0];
-      EXPECT_LT(r.max_rss_kib, k_limit_kib) << c.name << " " << call[0];
+      EXPECT_LE(r.status, 1) << name << " " << call[0];
+      EXPECT_LT(r.max_rss_kib, k_limit_kib) << name << " " << call[0];
     }
   }
 }
