@@ -28,6 +28,8 @@ inline constexpr int64_t k_work_edge = 4;
 inline constexpr int64_t k_work_sample = 2;
 inline constexpr int64_t k_work_jpeg_sample = 16;
 inline constexpr int64_t k_work_draw = 5000;
+// Making a raster and reading it back, per pixel.
+inline constexpr int64_t k_work_raster_pixel = 3;
 
 // The work all the pages of one call share. Decoding an image object the first time is
 // charged to its page alone: a scan's pages are images of their own that compress far below

@@ -59,6 +59,16 @@ c_ptr<uint8_t> lsf_render_page(const pdf_doc &doc, int index, int dpi, int *out_
     return nullptr;
   }
   int width = static_cast<int>(w < 1 ? 1 : w), height = static_cast<int>(h < 1 ? 1 : h);
+  // Making the raster, handing its pixels back and counting them costs a few steps a pixel
+  // whatever the page draws: a small file of thousands of huge empty pages pays for them from
+  // the call's budget.
+  if (call) {
+    call->left -= static_cast<int64_t>(width) * height * k_work_raster_pixel;
+    if (call->left < 0) {
+      pdfcore_set_error("page %d not drawn: the work budget is spent", index + 1);
+      return nullptr;
+    }
+  }
   raster r;
   if (!raster_init(r, width, height)) {
     pdfcore_set_error("out of memory rendering page %d", index + 1);
